@@ -1,0 +1,364 @@
+#include "app/AppState.h"
+
+#include "app/Config.h"
+#include "app/TovrikaUrl.h"
+#include "platform/DesktopNotifications.h"
+#include "platform/LoginItem.h"
+#include "platform/SettingsStore.h"
+#include "platform/Workspace.h"
+#include "support/FileLog.h"
+#include "support/L10n.h"
+#include "ui/NameCapturePrompt.h"
+#include "ui/Notifier.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QProcess>
+#include <qcorosignal.h>
+
+namespace {
+QPointer<AppState> g_shared;
+
+const QStringList kCaptionLanguages = {
+    QStringLiteral("en"), QStringLiteral("pt-BR"), QStringLiteral("pt-PT"), QStringLiteral("es"),
+    QStringLiteral("fr"), QStringLiteral("de"), QStringLiteral("it"), QStringLiteral("ja"),
+    QStringLiteral("hi"), QStringLiteral("ar"), QStringLiteral("he"),
+};
+
+constexpr qint64 kOverallFinishingLimitSeconds = 900;
+constexpr qint64 kIdleFinishingLimitSeconds = 180;
+} // namespace
+
+AppState::AppState(Platform platform, QObject *parent)
+    : QObject(parent)
+    , finishingStartedAt(QDateTime::currentDateTimeUtc())
+    , m_platform(platform)
+{
+    m_launchAtLogin = m_platform.loginItem.isEnabled();
+
+    readSettings();
+
+    QDir().mkpath(Config::capturesFolder()); // a failure shows up when a capture is written
+
+    if (!m_platform.notifications.available())
+        FileLog::write(QStringLiteral("notifications: unavailable (%1); notifications are only logged")
+                           .arg(m_platform.notifications.unavailableReason()));
+
+    if (m_platform.settings.boolValue(QStringLiteral("welcomeShown")) != true)
+        QTimer::singleShot(1000, this, &AppState::showWelcome);
+
+    g_shared = this;
+}
+
+AppState::~AppState() = default;
+
+AppState *AppState::shared()
+{
+    return g_shared.data();
+}
+
+void AppState::readSettings()
+{
+    const SettingsStore &store = m_platform.settings;
+    m_micEnabled = store.boolValue(QStringLiteral("micEnabled")).value_or(true);
+    m_systemAudioEnabled = store.boolValue(QStringLiteral("systemAudioEnabled")).value_or(false);
+    m_askForCaptureName = store.boolValue(QStringLiteral("askForCaptureName")).value_or(false);
+    m_askForViewers = store.boolValue(QStringLiteral("askForViewers")).value_or(false);
+    m_notifyOnStart = store.boolValue(QStringLiteral("notifyOnStart")).value_or(false);
+    m_annotateScreenshots = store.boolValue(QStringLiteral("annotateScreenshots")).value_or(false);
+    m_useSystemScreenshotTool = store.boolValue(QStringLiteral("useSystemScreenshotTool")).value_or(false);
+    m_screenshotDelaySeconds = int(store.intValue(QStringLiteral("screenshotDelaySeconds")).value_or(5));
+    m_languageOverride = store.textValue(QStringLiteral("languageOverride")).value_or(QString());
+    m_micDeviceID = store.textValue(QStringLiteral("micDeviceID"));
+    m_cameraDeviceID = store.textValue(QStringLiteral("cameraDeviceID"));
+    m_cameraCorner = store.textValue(QStringLiteral("cameraCorner")).value_or(QStringLiteral("off"));
+    m_closedCaptions = store.boolValue(QStringLiteral("closedCaptions")).value_or(false);
+
+    const QString caption = store.textValue(QStringLiteral("captionLanguage")).value_or(QStringLiteral("en"));
+    m_captionLanguage = kCaptionLanguages.contains(caption) ? caption : QStringLiteral("en");
+    const QString voice = store.textValue(QStringLiteral("voiceOver")).value_or(QStringLiteral("off"));
+    m_voiceOver = (voice == QLatin1String("f") || voice == QLatin1String("m")) ? voice : QStringLiteral("off");
+
+    // Undecodable records leave the field as it was; the stored value stays until the next write.
+    if (const auto data = store.dataValue(QStringLiteral("lastSelection")))
+        if (const auto selection = LastSelection::fromJson(*data))
+            m_lastSelection = selection;
+    if (const auto data = store.dataValue(QStringLiteral("recentCaptures")))
+        if (const auto captures = RecentCapture::listFromJson(*data))
+            m_recentCaptures = *captures;
+}
+
+// ---- Published fields ----
+
+template <typename T>
+void AppState::assign(T &field, const T &value)
+{
+    if (field == value)
+        return;
+    field = value;
+    emit changed();
+}
+
+template <typename T>
+void AppState::assignSetting(T &field, const T &value, const QString &key)
+{
+    // Written even when unchanged: assigning a setting again stores it again.
+    field = value;
+    writeSetting(key, value);
+    emit changed();
+}
+
+void AppState::setPhase(const Phase &phase)
+{
+    const Phase oldPhase = m_phase;
+    m_phase = phase;
+    finishingPhaseChanged(oldPhase);
+    emit phaseChanged(oldPhase);
+    emit changed();
+}
+
+void AppState::setSignedInAs(const std::optional<QString> &name) { assign(m_signedInAs, name); }
+void AppState::setSigningIn(bool on) { assign(m_signingIn, on); }
+void AppState::setElapsed(const QString &text) { assign(m_elapsed, text); }
+void AppState::setRecordingPaused(bool paused) { assign(m_recordingPaused, paused); }
+
+void AppState::setAnnotatingScreenshot(bool on)
+{
+    assign(m_annotatingScreenshot, on);
+    refreshFinishingTimeout();
+}
+
+void AppState::setLastSelection(const std::optional<LastSelection> &selection)
+{
+    m_lastSelection = selection;
+    if (selection)
+        m_platform.settings.setValue(QStringLiteral("lastSelection"), selection->toJson());
+    else
+        m_platform.settings.remove(QStringLiteral("lastSelection"));
+    emit changed();
+}
+
+void AppState::setRecentCaptures(const QList<RecentCapture> &captures)
+{
+    m_recentCaptures = captures;
+    m_platform.settings.setValue(QStringLiteral("recentCaptures"), RecentCapture::listToJson(captures));
+    emit changed();
+}
+
+void AppState::setMicEnabled(bool on) { assignSetting(m_micEnabled, on, QStringLiteral("micEnabled")); }
+void AppState::setSystemAudioEnabled(bool on) { assignSetting(m_systemAudioEnabled, on, QStringLiteral("systemAudioEnabled")); }
+void AppState::setAskForCaptureName(bool on) { assignSetting(m_askForCaptureName, on, QStringLiteral("askForCaptureName")); }
+void AppState::setAskForViewers(bool on) { assignSetting(m_askForViewers, on, QStringLiteral("askForViewers")); }
+void AppState::setNotifyOnStart(bool on) { assignSetting(m_notifyOnStart, on, QStringLiteral("notifyOnStart")); }
+void AppState::setAnnotateScreenshots(bool on) { assignSetting(m_annotateScreenshots, on, QStringLiteral("annotateScreenshots")); }
+void AppState::setUseSystemScreenshotTool(bool on) { assignSetting(m_useSystemScreenshotTool, on, QStringLiteral("useSystemScreenshotTool")); }
+void AppState::setScreenshotDelaySeconds(int seconds) { assignSetting(m_screenshotDelaySeconds, seconds, QStringLiteral("screenshotDelaySeconds")); }
+void AppState::setMicDeviceID(const std::optional<QString> &id) { assignSetting(m_micDeviceID, id, QStringLiteral("micDeviceID")); }
+void AppState::setCameraDeviceID(const std::optional<QString> &id) { assignSetting(m_cameraDeviceID, id, QStringLiteral("cameraDeviceID")); }
+void AppState::setCameraCorner(const QString &corner) { assignSetting(m_cameraCorner, corner, QStringLiteral("cameraCorner")); }
+
+void AppState::writeSetting(const QString &key, bool value) { m_platform.settings.setValue(key, value); }
+void AppState::writeSetting(const QString &key, int value) { m_platform.settings.setValue(key, qint64(value)); }
+void AppState::writeSetting(const QString &key, const QString &value) { m_platform.settings.setValue(key, value); }
+
+void AppState::writeSetting(const QString &key, const std::optional<QString> &value)
+{
+    if (value)
+        m_platform.settings.setValue(key, *value);
+    else
+        m_platform.settings.remove(key);
+}
+
+// ---- Actions ----
+
+void AppState::openUrls(const QList<QUrl> &urls)
+{
+    for (const QUrl &url : urls) {
+        if (!TovrikaUrl::isRecordRequest(url))
+            continue;
+        translationArmed = false;
+        FileLog::write(QStringLiteral("url: area recording requested (%1)").arg(url.toString()));
+    }
+}
+
+void AppState::reopen()
+{
+    FileLog::write(QStringLiteral("reopen requested"));
+    emit windowRequested();
+}
+
+void AppState::showWelcome()
+{
+    m_platform.settings.setValue(QStringLiteral("welcomeShown"), true);
+    Notifier::show(L10n::tr(QStringLiteral("Welcome to Tovrika!")),
+                   L10n::tr(QStringLiteral("Tovrika lives in the menu bar, near the clock. Click the icon to record.")));
+    emit windowRequested();
+}
+
+void AppState::openCapturesFolder()
+{
+    const QString folder = Config::capturesFolder();
+    QDir().mkpath(folder);
+    if (!m_platform.workspace.open(QUrl::fromLocalFile(folder)))
+        FileLog::write(QStringLiteral("open captures folder failed: %1").arg(folder));
+}
+
+void AppState::setLaunchAtLogin(bool on)
+{
+    if (const auto error = m_platform.loginItem.setEnabled(on)) {
+        Notifier::show(L10n::tr(QStringLiteral("Launch at Login")), *error);
+        emit changed(); // the toggle shows the unchanged state again
+        return;
+    }
+    assign(m_launchAtLogin, on);
+}
+
+QCoro::Task<> AppState::setLanguageOverride(QString code)
+{
+    if (code == m_languageOverride)
+        co_return;
+    assignSetting(m_languageOverride, code, QStringLiteral("languageOverride"));
+
+    QPointer<AppState> self(this);
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tovrika"),
+                                L10n::tr(QStringLiteral("Relaunch Tovrika to show it in the new language.")));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    QPushButton *relaunch = box->addButton(L10n::tr(QStringLiteral("Relaunch Now")), QMessageBox::AcceptRole);
+    box->addButton(L10n::tr(QStringLiteral("Later")), QMessageBox::RejectRole);
+    box->open();
+    box->raise();
+    box->activateWindow();
+    co_await qCoro(box, &QMessageBox::finished);
+    if (!self || box->clickedButton() != static_cast<QAbstractButton *>(relaunch))
+        co_return;
+
+    // A detached shell starts the program again once this instance has let go of its socket.
+    QProcess::startDetached(QStringLiteral("/bin/sh"),
+                            {QStringLiteral("-c"), QStringLiteral("sleep 0.7; exec \"$0\""),
+                             QCoreApplication::applicationFilePath()});
+    QCoreApplication::quit();
+}
+
+// ---- Finishing attempts ----
+
+void AppState::finishingPhaseChanged(const Phase &oldPhase)
+{
+    const bool nowProcessing = m_phase.is(Phase::Kind::processing);
+    const bool wasProcessing = oldPhase.is(Phase::Kind::processing);
+    if (nowProcessing && !wasProcessing) {
+        ++finishingToken;
+        finishingAbandoned = false;
+        finishingStartedAt = QDateTime::currentDateTimeUtc();
+        refreshFinishingTimeout();
+    } else if (!nowProcessing && wasProcessing) {
+        cancelFinishingTimeout();
+    }
+}
+
+void AppState::cancelFinishingTimeout()
+{
+    // The timer may be the one whose signal is running right now, so it goes later.
+    if (m_finishingTimeout) {
+        m_finishingTimeout->stop();
+        m_finishingTimeout.release()->deleteLater();
+    }
+}
+
+void AppState::refreshFinishingTimeout()
+{
+    cancelFinishingTimeout();
+    if (!m_phase.is(Phase::Kind::processing) || finishingAbandoned)
+        return;
+
+    const qint64 elapsedMs = finishingStartedAt.msecsTo(QDateTime::currentDateTimeUtc());
+    qint64 delayMs = kOverallFinishingLimitSeconds * 1000 - elapsedMs;
+    if (!annotatingScreenshot() && !namingCapture)
+        delayMs = std::min(delayMs, kIdleFinishingLimitSeconds * 1000);
+
+    m_finishingTimeout = std::make_unique<QTimer>();
+    m_finishingTimeout->setSingleShot(true);
+    m_finishingTimeout->setTimerType(Qt::PreciseTimer);
+    const int token = finishingToken;
+    connect(m_finishingTimeout.get(), &QTimer::timeout, this, [this, token] { giveUpOnFinishing(token); });
+    m_finishingTimeout->start(int(std::clamp<qint64>(delayMs, 0, std::numeric_limits<int>::max())));
+}
+
+QCoro::Task<> AppState::giveUpOnFinishing(int token)
+{
+    if (token != finishingToken || finishingAbandoned || !m_phase.is(Phase::Kind::processing))
+        co_return;
+
+    const std::optional<QString> file = recoverableCapture();
+    finishingAbandoned = true;
+    ++finishingToken; // every pending step of this attempt now drops its result
+    setAnnotatingScreenshot(false);
+    namingCapture = false;
+    refreshFinishingTimeout();
+    if (NameCapturePrompt::isOpen())
+        NameCapturePrompt::cancelCurrent();
+
+    FileLog::write(QStringLiteral("finishing timed out; file ") + file.value_or(QStringLiteral("none")));
+    if (file)
+        m_platform.workspace.revealFile(*file);
+
+    const QString captures = Config::capturesFolder();
+    QString informative;
+    if (!file)
+        informative = L10n::tr(QStringLiteral("Nothing was saved. Tovrika reset so you can try again."));
+    else if (file->startsWith(captures + QLatin1Char('/')))
+        informative = L10n::tr(QStringLiteral("The file is in Movies/Tovrika and was opened for you. Tovrika reset so you can try again."));
+    else
+        informative = L10n::tr(QStringLiteral("The file was opened for you. Nothing was uploaded, and Tovrika reset so you can try again."));
+
+    QPointer<AppState> self(this);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tovrika"),
+                                L10n::tr(QStringLiteral("Couldn't finish that capture")), QMessageBox::NoButton);
+    box->setInformativeText(informative);
+    box->addButton(L10n::tr(QStringLiteral("OK")), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    box->open();
+    box->raise();
+    box->activateWindow();
+    co_await qCoro(box, &QMessageBox::finished);
+    if (!self)
+        co_return;
+    setPhase(Phase::idle());
+}
+
+bool AppState::nonEmptyFile(const QString &path, const std::optional<QDateTime> &modifiedAfter)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.size() < 1)
+        return false;
+    const QDateTime modified = info.lastModified();
+    if (!modifiedAfter || !modified.isValid())
+        return true;
+    return modified >= *modifiedAfter;
+}
+
+std::optional<QString> AppState::recoverableCapture() const
+{
+    if (finishingFile && nonEmptyFile(*finishingFile, std::nullopt))
+        return finishingFile;
+
+    static const QStringList extensions = {QStringLiteral("png"), QStringLiteral("mp4"), QStringLiteral("mov"),
+                                           QStringLiteral("gif")};
+    const QDateTime notBefore = finishingStartedAt.addSecs(-2);
+    std::optional<QString> newest;
+    QDateTime newestDate;
+    for (const QFileInfo &entry : QDir(Config::capturesFolder()).entryInfoList(QDir::Files)) {
+        if (!extensions.contains(entry.suffix().toLower()) || !nonEmptyFile(entry.absoluteFilePath(), notBefore))
+            continue;
+        const QDateTime modified = entry.lastModified();
+        if (!newest || (modified.isValid() && (!newestDate.isValid() || modified > newestDate))) {
+            newest = entry.absoluteFilePath();
+            newestDate = modified;
+        }
+    }
+    return newest;
+}

@@ -1,0 +1,181 @@
+#pragma once
+// The one long-lived object of the program: it owns the services, holds the state that the
+// tray menu and windows observe (phase, elapsed time, signed-in user, settings, recents),
+// loads and stores the settings, and carries out the user's actions. Main thread only.
+
+#include "app/ActiveRecording.h"
+#include "app/AppPhase.h"
+#include "app/LastSelection.h"
+#include "app/RecentCapture.h"
+#include "platform/Platform.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+#include <optional>
+#include <qcorotask.h>
+
+class AppState final : public QObject {
+    Q_OBJECT
+public:
+    using Phase = AppPhase;
+
+    explicit AppState(Platform platform, QObject *parent = nullptr);
+    ~AppState() override;
+
+    // The running program's state, once start-up is over.
+    static AppState *shared();
+
+    const Platform &platform() const { return m_platform; }
+
+    // ---- Published state (changed() follows every change) ----
+    const Phase &phase() const { return m_phase; }
+    void setPhase(const Phase &phase);
+
+    const std::optional<QString> &signedInAs() const { return m_signedInAs; }
+    void setSignedInAs(const std::optional<QString> &name);
+    bool signingIn() const { return m_signingIn; }
+    void setSigningIn(bool on);
+    bool launchAtLogin() const { return m_launchAtLogin; }
+    bool automaticUpdates() const { return m_automaticUpdates; }
+    const QString &elapsed() const { return m_elapsed; }
+    void setElapsed(const QString &text);
+    bool annotatingScreenshot() const { return m_annotatingScreenshot; }
+    void setAnnotatingScreenshot(bool on);
+    bool recordingPaused() const { return m_recordingPaused; }
+    void setRecordingPaused(bool paused);
+    const std::optional<LastSelection> &lastSelection() const { return m_lastSelection; }
+    void setLastSelection(const std::optional<LastSelection> &selection);
+    const QList<RecentCapture> &recentCaptures() const { return m_recentCaptures; }
+    void setRecentCaptures(const QList<RecentCapture> &captures);
+
+    // Library state (filled by the control panel's library).
+    const QString &libraryQuery() const { return m_libraryQuery; }
+    const QString &libraryError() const { return m_libraryError; }
+    bool libraryLoading() const { return m_libraryLoading; }
+    const std::optional<QString> &libraryFolderId() const { return m_libraryFolderId; }
+
+    // ---- Settings: each setter changes the field, then writes it to the settings store ----
+    bool micEnabled() const { return m_micEnabled; }
+    void setMicEnabled(bool on);
+    bool systemAudioEnabled() const { return m_systemAudioEnabled; }
+    void setSystemAudioEnabled(bool on);
+    bool askForCaptureName() const { return m_askForCaptureName; }
+    void setAskForCaptureName(bool on);
+    bool askForViewers() const { return m_askForViewers; }
+    void setAskForViewers(bool on);
+    bool notifyOnStart() const { return m_notifyOnStart; }
+    void setNotifyOnStart(bool on);
+    bool annotateScreenshots() const { return m_annotateScreenshots; }
+    void setAnnotateScreenshots(bool on);
+    bool useSystemScreenshotTool() const { return m_useSystemScreenshotTool; }
+    void setUseSystemScreenshotTool(bool on);
+    int screenshotDelaySeconds() const { return m_screenshotDelaySeconds; }
+    void setScreenshotDelaySeconds(int seconds);
+    const QString &languageOverride() const { return m_languageOverride; }
+    const std::optional<QString> &micDeviceID() const { return m_micDeviceID; }
+    void setMicDeviceID(const std::optional<QString> &id);
+    const std::optional<QString> &cameraDeviceID() const { return m_cameraDeviceID; }
+    void setCameraDeviceID(const std::optional<QString> &id);
+    const QString &cameraCorner() const { return m_cameraCorner; }
+    void setCameraCorner(const QString &corner);
+    // Read only: written by the service's web settings of older versions.
+    bool closedCaptions() const { return m_closedCaptions; }
+    const QString &captionLanguage() const { return m_captionLanguage; }
+    const QString &voiceOver() const { return m_voiceOver; }
+
+    // ---- Unpublished state ----
+    bool namingCapture = false;
+    bool startingRecording = false;
+    bool discardingRecording = false;
+    std::optional<ActiveRecording> activeRecording;
+    std::optional<QString> recordingMicrophoneName;
+    double elapsedAccumulated = 0;
+    bool recordingAsGif = false;
+    bool gifStopIssued = false;
+    bool menuBarIconVisible = true;
+    bool translationArmed = false;
+    bool shareLimitStopIssued = false;
+    // The current finishing attempt: its generation, whether it was given up, the file that
+    // holds the capture right now (for rescue) and when it began.
+    int finishingToken = 0;
+    bool finishingAbandoned = false;
+    std::optional<QString> finishingFile;
+    QDateTime finishingStartedAt;
+
+    // ---- Actions ----
+    // URLs handed to the program ("tovrika://record", ...).
+    void openUrls(const QList<QUrl> &urls);
+    // The user started the program again while it runs.
+    void reopen();
+    void showWelcome();
+    void openCapturesFolder();
+    void setLaunchAtLogin(bool on);
+    // Stores the new language and offers to relaunch in it.
+    QCoro::Task<> setLanguageOverride(QString code);
+
+    // Finishing timeout: at most 180 s without progress while no prompt is open, and 900 s in all.
+    void refreshFinishingTimeout();
+    QCoro::Task<> giveUpOnFinishing(int token);
+    bool finishingTimeoutArmed() const { return m_finishingTimeout != nullptr; }
+    // The file to show the user after giving up, or nothing.
+    std::optional<QString> recoverableCapture() const;
+    static bool nonEmptyFile(const QString &path, const std::optional<QDateTime> &modifiedAfter);
+
+signals:
+    // Any published field changed.
+    void changed();
+    void phaseChanged(const AppPhase &oldPhase);
+    // The user asked for the program's window (reopen, welcome).
+    void windowRequested();
+
+private:
+    void readSettings();
+    void finishingPhaseChanged(const Phase &oldPhase);
+    void cancelFinishingTimeout();
+    void writeSetting(const QString &key, bool value);
+    void writeSetting(const QString &key, int value);
+    void writeSetting(const QString &key, const QString &value);
+    void writeSetting(const QString &key, const std::optional<QString> &value);
+    template <typename T>
+    void assignSetting(T &field, const T &value, const QString &key);
+    template <typename T>
+    void assign(T &field, const T &value);
+
+    Platform m_platform;
+
+    Phase m_phase;
+    std::optional<QString> m_signedInAs;
+    bool m_signingIn = false;
+    bool m_launchAtLogin = false;
+    bool m_automaticUpdates = true;
+    QString m_elapsed = QStringLiteral("0:00");
+    bool m_micEnabled = true;
+    bool m_systemAudioEnabled = false;
+    bool m_askForCaptureName = false;
+    bool m_annotateScreenshots = false;
+    bool m_annotatingScreenshot = false;
+    QString m_languageOverride;
+    int m_screenshotDelaySeconds = 5;
+    bool m_useSystemScreenshotTool = false;
+    bool m_askForViewers = false;
+    bool m_notifyOnStart = false;
+    bool m_closedCaptions = false;
+    QString m_captionLanguage = QStringLiteral("en");
+    QString m_voiceOver = QStringLiteral("off");
+    std::optional<QString> m_micDeviceID;
+    std::optional<QString> m_cameraDeviceID;
+    QString m_cameraCorner = QStringLiteral("off");
+    std::optional<LastSelection> m_lastSelection;
+    bool m_recordingPaused = false;
+    QList<RecentCapture> m_recentCaptures;
+    QString m_libraryQuery;
+    QString m_libraryError;
+    bool m_libraryLoading = false;
+    std::optional<QString> m_libraryFolderId;
+
+    std::unique_ptr<QTimer> m_finishingTimeout;
+};

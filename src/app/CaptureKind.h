@@ -1,0 +1,4 @@
+#pragma once
+// What is being published.
+
+enum class CaptureKind { video, screenshot, gif };

@@ -1,0 +1,9 @@
+#pragma once
+// The rules for "tovrika:" URLs handed to the program.
+
+#include <QUrl>
+
+namespace TovrikaUrl {
+// tovrika://record and tovrika:record, in any letter case.
+bool isRecordRequest(const QUrl &url);
+} // namespace TovrikaUrl

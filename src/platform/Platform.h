@@ -1,0 +1,19 @@
+#pragma once
+// The desktop facilities the program's logic uses, bundled so they can be handed around
+// (and replaced by fakes in tests). The object that builds them owns them.
+
+class SettingsStore;
+class Screens;
+class DesktopNotifications;
+class Clipboard;
+class Workspace;
+class LoginItem;
+
+struct Platform {
+    SettingsStore &settings;
+    Screens &screens;
+    DesktopNotifications &notifications;
+    Clipboard &clipboard;
+    Workspace &workspace;
+    LoginItem &loginItem;
+};

@@ -1,0 +1,35 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "platform/linux/DBusNotifications.h"
+#include "platform/linux/JsonSettingsStore.h"
+#include "platform/linux/NullNotifications.h"
+#include "platform/linux/QtClipboard.h"
+#include "platform/linux/QtScreens.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/linux/XdgWorkspace.h"
+
+bool LinuxPlatform::forcedNull(const QString &facility)
+{
+    const QStringList forced = qEnvironmentVariable("TOVRIKA_NULL_BACKENDS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    return forced.contains(facility.trimmed());
+}
+
+LinuxPlatform::LinuxPlatform()
+    : m_settings(std::make_unique<JsonSettingsStore>(JsonSettingsStore::defaultPath()))
+    , m_screens(std::make_unique<QtScreens>())
+    , m_clipboard(std::make_unique<QtClipboard>())
+    , m_workspace(std::make_unique<XdgWorkspace>())
+    , m_loginItem(std::make_unique<XdgAutostartLoginItem>())
+{
+    if (forcedNull(QStringLiteral("notifications")))
+        m_notifications = std::make_unique<NullNotifications>(QStringLiteral("turned off by TOVRIKA_NULL_BACKENDS"));
+    else
+        m_notifications = std::make_unique<DBusNotifications>();
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+Platform LinuxPlatform::platform()
+{
+    return Platform{*m_settings, *m_screens, *m_notifications, *m_clipboard, *m_workspace, *m_loginItem};
+}
