@@ -106,4 +106,9 @@ bool isOpen()
     return !g_current.isNull();
 }
 
+NameCapturePromptDialog *current()
+{
+    return g_current.data();
+}
+
 } // namespace NameCapturePrompt

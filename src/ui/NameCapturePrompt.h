@@ -8,6 +8,7 @@
 #include <optional>
 
 class QLineEdit;
+class NameCapturePromptDialog;
 
 namespace NameCapturePrompt {
 // The name typed (possibly empty or unchanged) on "Save"; nothing on "Skip" or close.
@@ -15,6 +16,8 @@ QCoro::Task<std::optional<QString>> run(QString title, QString message, QString 
 // Completes the most recent open prompt with no name (used when finishing gives up).
 void cancelCurrent();
 bool isOpen();
+// The most recent open prompt's window, if any.
+NameCapturePromptDialog *current();
 } // namespace NameCapturePrompt
 
 // The prompt's window. It answers exactly once, then goes away.
