@@ -2,19 +2,27 @@
 
 #include "app/Config.h"
 #include "app/TovrikaUrl.h"
+#include "auth/AuthService.h"
+#include "auth/Keychain.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/LoginItem.h"
 #include "platform/SettingsStore.h"
 #include "platform/Workspace.h"
 #include "support/FileLog.h"
 #include "support/L10n.h"
+#include "support/UserFacingError.h"
 #include "ui/NameCapturePrompt.h"
 #include "ui/Notifier.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QVBoxLayout>
 #include <QPushButton>
 #include <QProcess>
 #include <qcorosignal.h>
@@ -30,6 +38,28 @@ const QStringList kCaptionLanguages = {
 
 constexpr qint64 kOverallFinishingLimitSeconds = 900;
 constexpr qint64 kIdleFinishingLimitSeconds = 180;
+constexpr int kSessionCheckIntervalMs = 21600 * 1000;
+
+QString yourAccount()
+{
+    return L10n::tr(QStringLiteral("your account"));
+}
+
+QMessageBox *openAlert(QMessageBox::Icon icon, const QString &message, const QString &informative)
+{
+    auto *box = new QMessageBox(icon, QStringLiteral("Tovrika"), message, QMessageBox::NoButton);
+    box->setInformativeText(informative);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    return box;
+}
+
+void present(QDialog *window)
+{
+    window->open();
+    window->raise();
+    window->activateWindow();
+}
 } // namespace
 
 AppState::AppState(Platform platform, QObject *parent)
@@ -38,8 +68,11 @@ AppState::AppState(Platform platform, QObject *parent)
     , m_platform(platform)
 {
     m_launchAtLogin = m_platform.loginItem.isEnabled();
+    m_auth = std::make_unique<AuthService>(m_platform.settings, m_platform.webAuth, m_network);
 
     readSettings();
+    if (Keychain::read(QStringLiteral("refreshToken")))
+        m_signedInAs = m_auth->displayName().value_or(yourAccount());
 
     QDir().mkpath(Config::capturesFolder()); // a failure shows up when a capture is written
 
@@ -49,6 +82,16 @@ AppState::AppState(Platform platform, QObject *parent)
 
     if (m_platform.settings.boolValue(QStringLiteral("welcomeShown")) != true)
         QTimer::singleShot(1000, this, &AppState::showWelcome);
+
+    m_auth->onSessionExpired = [self = QPointer<AppState>(this)] {
+        if (self)
+            self->setSignedInAs(std::nullopt);
+    };
+
+    verifySession(true);
+    m_sessionCheckTimer.setInterval(kSessionCheckIntervalMs);
+    connect(&m_sessionCheckTimer, &QTimer::timeout, this, [this] { verifySession(true); });
+    m_sessionCheckTimer.start();
 
     g_shared = this;
 }
@@ -177,6 +220,11 @@ void AppState::writeSetting(const QString &key, const std::optional<QString> &va
 void AppState::openUrls(const QList<QUrl> &urls)
 {
     for (const QUrl &url : urls) {
+        if (TovrikaUrl::isAuthRedirect(url)) {
+            if (!m_auth->deliverRedirect(url))
+                FileLog::write(QStringLiteral("url: sign-in redirect while no sign-in waits"));
+            continue;
+        }
         if (!TovrikaUrl::isRecordRequest(url))
             continue;
         translationArmed = false;
@@ -223,15 +271,10 @@ QCoro::Task<> AppState::setLanguageOverride(QString code)
     assignSetting(m_languageOverride, code, QStringLiteral("languageOverride"));
 
     QPointer<AppState> self(this);
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tovrika"),
-                                L10n::tr(QStringLiteral("Relaunch Tovrika to show it in the new language.")));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowFlag(Qt::WindowStaysOnTopHint);
+    auto *box = openAlert(QMessageBox::Information, L10n::tr(QStringLiteral("Relaunch Tovrika to show it in the new language.")), {});
     QPushButton *relaunch = box->addButton(L10n::tr(QStringLiteral("Relaunch Now")), QMessageBox::AcceptRole);
     box->addButton(L10n::tr(QStringLiteral("Later")), QMessageBox::RejectRole);
-    box->open();
-    box->raise();
-    box->activateWindow();
+    present(box);
     co_await qCoro(box, &QMessageBox::finished);
     if (!self || box->clickedButton() != static_cast<QAbstractButton *>(relaunch))
         co_return;
@@ -241,6 +284,123 @@ QCoro::Task<> AppState::setLanguageOverride(QString code)
                             {QStringLiteral("-c"), QStringLiteral("sleep 0.7; exec \"$0\""),
                              QCoreApplication::applicationFilePath()});
     QCoreApplication::quit();
+}
+
+// ---- Session and account ----
+
+QCoro::Task<> AppState::verifySession(bool announce)
+{
+    if (!Keychain::read(QStringLiteral("refreshToken")))
+        co_return;
+    QPointer<AppState> self(this);
+    const bool valid = co_await m_auth->verifySession();
+    if (!self)
+        co_return;
+    if (valid) {
+        setSignedInAs(m_auth->displayName().value_or(yourAccount()));
+        co_return;
+    }
+    setSignedInAs(std::nullopt);
+    if (announce)
+        Notifier::show(L10n::tr(QStringLiteral("Signed out of Tovrika")),
+                       L10n::tr(QStringLiteral("Your sign-in expired. Choose Sign In… from the Tovrika menu to keep sharing recordings.")));
+}
+
+void AppState::signIn()
+{
+    runSignIn();
+}
+
+void AppState::signOut()
+{
+    m_auth->signOut();
+    setSignedInAs(std::nullopt);
+}
+
+void AppState::cancelSignIn()
+{
+    m_auth->cancelSignIn();
+}
+
+QCoro::Task<bool> AppState::runSignIn()
+{
+    QPointer<AppState> self(this);
+    setSigningIn(true);
+    co_await promptForEmailHintIfNeeded();
+    if (!self)
+        co_return false;
+    std::optional<QString> failure;
+    std::optional<QString> failureDetail;
+    try {
+        co_await m_auth->signIn();
+    } catch (const UserFacingError &error) {
+        failure = error.description();
+        failureDetail = QStringLiteral("%1 %2").arg(error.domain()).arg(error.code());
+    }
+    if (!self)
+        co_return false;
+    if (!failure)
+        setSignedInAs(m_auth->displayName().value_or(yourAccount()));
+    setSigningIn(false);
+    if (failure)
+        co_await presentError(L10n::tr(QStringLiteral("Sign-in failed")), *failure, *failureDetail);
+    co_return !failure;
+}
+
+std::optional<QString> AppState::acceptableEmailHint(const QString &typed)
+{
+    const QString text = typed.trimmed().toLower();
+    const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
+    if (at <= 0 || at == text.size() - 1 || text.contains(QLatin1Char(' ')))
+        return std::nullopt;
+    return text;
+}
+
+QCoro::Task<> AppState::promptForEmailHintIfNeeded()
+{
+    const auto hint = m_platform.settings.textValue(QStringLiteral("signInHint"));
+    if (hint && !AuthService::isOpaqueGuidUsername(*hint))
+        co_return;
+
+    auto *dialog = new QDialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Tovrika"));
+    dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
+    auto *layout = new QVBoxLayout(dialog);
+    auto *message = new QLabel(L10n::tr(QStringLiteral("Sign in to Tovrika")), dialog);
+    QFont bold = message->font();
+    bold.setBold(true);
+    message->setFont(bold);
+    layout->addWidget(message);
+    layout->addWidget(new QLabel(L10n::tr(QStringLiteral("Enter your work email to go straight to your organization's sign-in.")), dialog));
+    auto *field = new QLineEdit(dialog);
+    field->setPlaceholderText(QStringLiteral("name@company.com"));
+    field->setFixedSize(260, 24);
+    layout->addWidget(field);
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(L10n::tr(QStringLiteral("Continue")), QDialogButtonBox::AcceptRole);
+    buttons->addButton(L10n::tr(QStringLiteral("Skip")), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    field->setFocus();
+    present(dialog);
+
+    QPointer<AppState> self(this);
+    const int result = co_await qCoro(dialog, &QDialog::finished);
+    if (!self || result != QDialog::Accepted)
+        co_return;
+    if (const auto accepted = acceptableEmailHint(field->text()))
+        m_platform.settings.setValue(QStringLiteral("signInHint"), *accepted);
+}
+
+QCoro::Task<> AppState::presentError(QString title, QString description, QString logDetail)
+{
+    FileLog::write(QStringLiteral("%1: %2 (%3)").arg(title, description, logDetail));
+    auto *box = openAlert(QMessageBox::Warning, title, description);
+    box->addButton(QMessageBox::Ok);
+    present(box);
+    co_await qCoro(box, &QMessageBox::finished);
 }
 
 // ---- Finishing attempts ----
@@ -315,15 +475,9 @@ QCoro::Task<> AppState::giveUpOnFinishing(int token)
         informative = L10n::tr(QStringLiteral("The file was opened for you. Nothing was uploaded, and Tovrika reset so you can try again."));
 
     QPointer<AppState> self(this);
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tovrika"),
-                                L10n::tr(QStringLiteral("Couldn't finish that capture")), QMessageBox::NoButton);
-    box->setInformativeText(informative);
+    auto *box = openAlert(QMessageBox::Warning, L10n::tr(QStringLiteral("Couldn't finish that capture")), informative);
     box->addButton(L10n::tr(QStringLiteral("OK")), QMessageBox::AcceptRole);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowFlag(Qt::WindowStaysOnTopHint);
-    box->open();
-    box->raise();
-    box->activateWindow();
+    present(box);
     co_await qCoro(box, &QMessageBox::finished);
     if (!self)
         co_return;

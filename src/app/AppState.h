@@ -10,6 +10,7 @@
 #include "platform/Platform.h"
 
 #include <QDateTime>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -17,6 +18,9 @@
 #include <memory>
 #include <optional>
 #include <qcorotask.h>
+
+class AuthService;
+class UserFacingError;
 
 class AppState final : public QObject {
     Q_OBJECT
@@ -30,6 +34,8 @@ public:
     static AppState *shared();
 
     const Platform &platform() const { return m_platform; }
+    AuthService &auth() { return *m_auth; }
+    QNetworkAccessManager &network() { return m_network; }
 
     // ---- Published state (changed() follows every change) ----
     const Phase &phase() const { return m_phase; }
@@ -114,6 +120,20 @@ public:
     void showWelcome();
     void openCapturesFolder();
     void setLaunchAtLogin(bool on);
+
+    // Session and account.
+    QCoro::Task<> verifySession(bool announce);
+    // The menu's "Sign In…".
+    void signIn();
+    void signOut();
+    void cancelSignIn();
+    // Interactive sign-in with the e-mail hint first; answers whether it succeeded.
+    QCoro::Task<bool> runSignIn();
+    QCoro::Task<> promptForEmailHintIfNeeded();
+    // A plausible work e-mail typed at the hint prompt, trimmed and lower-cased; else nothing.
+    static std::optional<QString> acceptableEmailHint(const QString &typed);
+    // Logs the failure and shows it in a warning alert.
+    QCoro::Task<> presentError(QString title, QString description, QString logDetail);
     // Stores the new language and offers to relaunch in it.
     QCoro::Task<> setLanguageOverride(QString code);
 
@@ -178,4 +198,7 @@ private:
     std::optional<QString> m_libraryFolderId;
 
     std::unique_ptr<QTimer> m_finishingTimeout;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<AuthService> m_auth;
+    QTimer m_sessionCheckTimer;
 };

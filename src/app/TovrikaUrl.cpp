@@ -2,10 +2,12 @@
 
 namespace TovrikaUrl {
 
-bool isRecordRequest(const QUrl &url)
+namespace {
+// The action a "tovrika:" URL names: its host, or its path when it has no host.
+QString action(const QUrl &url)
 {
     if (url.scheme().toLower() != QLatin1String("tovrika"))
-        return false;
+        return {};
     QString target = url.host();
     if (target.isEmpty()) {
         // tovrika:record has no host; its path names the action.
@@ -15,7 +17,18 @@ bool isRecordRequest(const QUrl &url)
         while (target.endsWith(QLatin1Char('/')))
             target.chop(1);
     }
-    return target.toLower() == QLatin1String("record");
+    return target.toLower();
+}
+} // namespace
+
+bool isRecordRequest(const QUrl &url)
+{
+    return action(url) == QLatin1String("record");
+}
+
+bool isAuthRedirect(const QUrl &url)
+{
+    return action(url) == QLatin1String("auth");
 }
 
 } // namespace TovrikaUrl

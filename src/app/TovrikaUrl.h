@@ -6,4 +6,6 @@
 namespace TovrikaUrl {
 // tovrika://record and tovrika:record, in any letter case.
 bool isRecordRequest(const QUrl &url);
+// tovrika://auth?..., the sign-in authority's redirect.
+bool isAuthRedirect(const QUrl &url);
 } // namespace TovrikaUrl

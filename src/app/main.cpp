@@ -4,6 +4,7 @@
 #include "app/AppVersion.h"
 #include "app/Config.h"
 #include "app/SingleInstance.h"
+#include "auth/Keychain.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "support/FileLog.h"
 #include "support/L10n.h"
@@ -73,6 +74,7 @@ int main(int argc, char **argv)
     const Platform platform = linuxPlatform.platform();
     L10n::useSettings(&platform.settings);
     Notifier::setBackend(&platform.notifications);
+    Keychain::setStore(&platform.credentials);
     FileLog::write(QStringLiteral("captures folder: %1").arg(Config::capturesFolder()));
     FileLog::write(QStringLiteral("service: api %1, authority %2")
                        .arg(Config::apiBase().toString(), Config::service().authority.toString()));
@@ -88,5 +90,6 @@ int main(int argc, char **argv)
     const int status = QApplication::exec();
     FileLog::write(QStringLiteral("quit"));
     Notifier::setBackend(nullptr);
+    Keychain::setStore(nullptr);
     return status;
 }

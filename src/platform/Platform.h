@@ -8,6 +8,8 @@ class DesktopNotifications;
 class Clipboard;
 class Workspace;
 class LoginItem;
+class CredentialStore;
+class WebAuthSheet;
 
 struct Platform {
     SettingsStore &settings;
@@ -16,4 +18,6 @@ struct Platform {
     Clipboard &clipboard;
     Workspace &workspace;
     LoginItem &loginItem;
+    CredentialStore &credentials;
+    WebAuthSheet &webAuth;
 };

@@ -16,6 +16,9 @@ public:
     }
 
     const QString &description() const noexcept { return m_description; }
+    // Where the error comes from and its number, for log lines.
+    virtual QString domain() const { return QStringLiteral("Tovrika"); }
+    virtual int code() const { return 0; }
     const char *what() const noexcept override { return m_utf8.c_str(); }
 
 private:

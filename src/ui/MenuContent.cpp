@@ -74,7 +74,15 @@ QList<MenuEntry> idleLayout(AppState &app)
     QList<MenuEntry> menu;
     menu << MenuEntry::button(tr("Open Captures Folder"), [&app] { app.openCapturesFolder(); })
          << MenuEntry::separator()
-         << settingsMenu(app);
+         << settingsMenu(app)
+         << MenuEntry::separator();
+    if (const auto &name = app.signedInAs()) {
+        menu << MenuEntry::text(L10n::text(QStringLiteral("Signed in as {name}"), {{QStringLiteral("name"), *name}}))
+             << MenuEntry::button(tr("Sign Out"), [&app] { app.signOut(); });
+    } else {
+        menu << MenuEntry::text(tr("Not signed in — captures won't be shared"))
+             << MenuEntry::button(tr("Sign In…"), [&app] { app.signIn(); });
+    }
     appendQuitBlock(menu);
     return menu;
 }
@@ -119,8 +127,12 @@ QList<MenuEntry> build(AppState &app)
     case Kind::processing:
         return statusLayout(app.annotatingScreenshot() ? tr("Annotate the screenshot to continue") : tr("Finishing up…"));
     case Kind::idle:
-        if (app.signingIn())
-            return statusLayout(tr("Waiting for sign-in…"));
+        if (app.signingIn()) {
+            QList<MenuEntry> menu{MenuEntry::text(tr("Waiting for sign-in…")),
+                                  MenuEntry::button(tr("Cancel Sign-In"), [&app] { app.cancelSignIn(); })};
+            appendQuitBlock(menu);
+            return menu;
+        }
         return idleLayout(app);
     }
     return {};

@@ -1,5 +1,6 @@
 #include "fakes/FakePlatform.h"
 
+#include "auth/Keychain.h"
 #include "ui/Notifier.h"
 
 std::optional<SettingValue> FakeSettingsStore::value(const QString &key) const
@@ -23,14 +24,22 @@ void FakeSettingsStore::remove(const QString &key)
 FakePlatform::FakePlatform()
 {
     Notifier::setBackend(&notifications);
+    Keychain::setStore(&credentials);
 }
 
 FakePlatform::~FakePlatform()
 {
     Notifier::setBackend(nullptr);
+    Keychain::setStore(nullptr);
 }
 
 Platform FakePlatform::platform()
 {
-    return Platform{settings, screens, notifications, clipboard, workspace, loginItem};
+    return Platform{settings, screens, notifications, clipboard, workspace, loginItem, credentials, webAuth};
+}
+
+QCoro::Task<QUrl> FakeWebAuthSheet::present(QUrl authorizeUrl)
+{
+    presented.append(authorizeUrl);
+    co_return respond(authorizeUrl);
 }

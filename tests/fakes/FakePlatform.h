@@ -2,14 +2,18 @@
 // In-memory stand-ins for the desktop facilities, recording what the program asked of them.
 
 #include "platform/Clipboard.h"
+#include "platform/CredentialStore.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/LoginItem.h"
 #include "platform/Platform.h"
 #include "platform/Screens.h"
 #include "platform/SettingsStore.h"
+#include "platform/WebAuthSheet.h"
 #include "platform/Workspace.h"
 
 #include <QMap>
+#include <QObject>
+#include <functional>
 #include <QStringList>
 
 class FakeSettingsStore final : public SettingsStore {
@@ -81,6 +85,37 @@ public:
     std::optional<QString> failure;
 };
 
+class FakeCredentialStore final : public CredentialStore {
+public:
+    Lookup read(const QString &account) override
+    {
+        if (failure)
+            return {std::nullopt, failure};
+        return {items.contains(account) ? std::optional(items.value(account)) : std::nullopt, std::nullopt};
+    }
+    std::optional<Failure> write(const QString &account, const QByteArray &data) override
+    {
+        if (failure)
+            return failure;
+        items.insert(account, data);
+        return std::nullopt;
+    }
+    void remove(const QString &account) override { items.remove(account); }
+    QMap<QString, QByteArray> items;
+    std::optional<Failure> failure;
+};
+
+// A sign-in page that answers at once: `respond` turns the authorisation URL into the
+// redirect (or throws), as the user and the authority would.
+class FakeWebAuthSheet final : public WebAuthSheet {
+public:
+    QCoro::Task<QUrl> present(QUrl authorizeUrl) override;
+    bool deliverRedirect(const QUrl &) override { return false; }
+    void cancel() override {}
+    std::function<QUrl(const QUrl &authorizeUrl)> respond;
+    QList<QUrl> presented;
+};
+
 // All fakes together, installed as the program-wide notification backend while alive.
 class FakePlatform {
 public:
@@ -94,4 +129,6 @@ public:
     FakeClipboard clipboard;
     FakeWorkspace workspace;
     FakeLoginItem loginItem;
+    FakeCredentialStore credentials;
+    FakeWebAuthSheet webAuth;
 };

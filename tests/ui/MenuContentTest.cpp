@@ -48,7 +48,7 @@ TEST_F(MenuFixture, StatusLayoutsFollowThePhase)
         {AppPhase::selectingRegion(), false, false, {QStringLiteral("Drag to select an area (Esc to cancel)"), QStringLiteral("---"), quit}},
         {AppPhase::processing(), false, false, {QStringLiteral("Finishing up…"), QStringLiteral("---"), quit}},
         {AppPhase::processing(), true, false, {QStringLiteral("Annotate the screenshot to continue"), QStringLiteral("---"), quit}},
-        {AppPhase::idle(), false, true, {QStringLiteral("Waiting for sign-in…"), QStringLiteral("---"), quit}},
+        {AppPhase::idle(), false, true, {QStringLiteral("Waiting for sign-in…"), QStringLiteral("Cancel Sign-In"), QStringLiteral("---"), quit}},
     };
     for (const Case &c : cases) {
         app.setPhase(c.phase);

@@ -1,10 +1,13 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/linux/BrowserAuthSheet.h"
 #include "platform/linux/DBusNotifications.h"
 #include "platform/linux/JsonSettingsStore.h"
+#include "platform/linux/NullCredentialStore.h"
 #include "platform/linux/NullNotifications.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtScreens.h"
+#include "platform/linux/SecretServiceCredentialStore.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "platform/linux/XdgWorkspace.h"
 
@@ -20,7 +23,12 @@ LinuxPlatform::LinuxPlatform()
     , m_clipboard(std::make_unique<QtClipboard>())
     , m_workspace(std::make_unique<XdgWorkspace>())
     , m_loginItem(std::make_unique<XdgAutostartLoginItem>())
+    , m_webAuth(std::make_unique<BrowserAuthSheet>())
 {
+    if (forcedNull(QStringLiteral("keychain")))
+        m_credentials = std::make_unique<NullCredentialStore>(QStringLiteral("turned off by TOVRIKA_NULL_BACKENDS"));
+    else
+        m_credentials = std::make_unique<SecretServiceCredentialStore>();
     if (forcedNull(QStringLiteral("notifications")))
         m_notifications = std::make_unique<NullNotifications>(QStringLiteral("turned off by TOVRIKA_NULL_BACKENDS"));
     else
@@ -31,5 +39,6 @@ LinuxPlatform::~LinuxPlatform() = default;
 
 Platform LinuxPlatform::platform()
 {
-    return Platform{*m_settings, *m_screens, *m_notifications, *m_clipboard, *m_workspace, *m_loginItem};
+    return Platform{*m_settings, *m_screens, *m_notifications, *m_clipboard,
+                    *m_workspace, *m_loginItem, *m_credentials, *m_webAuth};
 }

@@ -24,4 +24,6 @@ private:
     std::unique_ptr<Clipboard> m_clipboard;
     std::unique_ptr<Workspace> m_workspace;
     std::unique_ptr<LoginItem> m_loginItem;
+    std::unique_ptr<CredentialStore> m_credentials;
+    std::unique_ptr<WebAuthSheet> m_webAuth;
 };
