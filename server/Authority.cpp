@@ -170,7 +170,7 @@ void Authority::approve(const AuthorizationRequest &request, const QString &user
     const QString code = m_tokens.issueCode({userId, request.tenant, request.clientId, request.redirectUri, request.scope, request.codeChallenge});
     if (startSession) {
         const QString cookie = QStringLiteral("%1=%2; Path=/; HttpOnly; SameSite=Lax; Max-Age=%3")
-                                   .arg(QLatin1String(kSessionCookie), m_tokens.startSession(userId))
+                                   .arg(QLatin1String(TokenService::kSessionCookie), m_tokens.startSession(userId))
                                    .arg(TokenService::kSessionLifetimeSeconds);
         res.set_header("Set-Cookie", cookie.toStdString());
     }
@@ -237,14 +237,7 @@ void Authority::forgetRequest(const QString &id)
 
 std::optional<QString> Authority::sessionUser(const httplib::Request &req) const
 {
-    const QString cookies = QString::fromStdString(req.get_header_value("Cookie"));
-    for (const QString &cookie : cookies.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString pair = cookie.trimmed();
-        const QString prefix = QLatin1String(kSessionCookie) + QLatin1Char('=');
-        if (pair.startsWith(prefix))
-            return m_tokens.sessionUser(pair.mid(prefix.size()));
-    }
-    return std::nullopt;
+    return m_tokens.sessionUserFromCookies(QString::fromStdString(req.get_header_value("Cookie")));
 }
 
 void Authority::token(const httplib::Request &req, httplib::Response &res)

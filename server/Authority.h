@@ -16,7 +16,6 @@ public:
     // URL scheme.
     static constexpr const char *kClientId = "b7e4a1d2-3c5f-4e8a-9b6d-0f2c4a8e1d57";
     static constexpr const char *kRedirectUri = "tovrika://auth";
-    static constexpr const char *kSessionCookie = "tovrika_session";
 
     Authority(ServiceContext &context, TokenService &tokens);
     void registerRoutes(httplib::Server &server);

@@ -195,3 +195,14 @@ std::optional<QString> TokenService::sessionUser(const QString &sessionToken) co
         return row.next() ? std::optional(row.text(0)) : std::nullopt;
     });
 }
+
+std::optional<QString> TokenService::sessionUserFromCookies(const QString &cookieHeader) const
+{
+    const QString prefix = QLatin1String(kSessionCookie) + QLatin1Char('=');
+    for (const QString &cookie : cookieHeader.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString pair = cookie.trimmed();
+        if (pair.startsWith(prefix))
+            return sessionUser(pair.mid(prefix.size()));
+    }
+    return std::nullopt;
+}

@@ -53,8 +53,11 @@ public:
     std::optional<QString> userForAccessToken(const QString &accessToken) const;
 
     // The browser's sign-in session (a cookie value), so later sign-ins need no page.
+    static constexpr const char *kSessionCookie = "tovrika_session";
     QString startSession(const QString &userId);
     std::optional<QString> sessionUser(const QString &sessionToken) const;
+    // The user of the session cookie in a request's "Cookie" header, if it is still valid.
+    std::optional<QString> sessionUserFromCookies(const QString &cookieHeader) const;
 
     // True for a verifier of the form RFC 7636 allows: 43 to 128 unreserved characters.
     static bool isWellFormedVerifier(const QString &verifier);

@@ -1,16 +1,28 @@
 #include "server/TovrikaServer.h"
 
+#include "server/ApiGate.h"
+#include "server/ApiRouter.h"
 #include "server/Authority.h"
 #include "server/BlobRoutes.h"
 #include "server/BlobStore.h"
 #include "server/Database.h"
 #include "server/Directory.h"
+#include "server/DirectoryApi.h"
 #include "server/FaultInjector.h"
+#include "server/GifConversions.h"
 #include "server/HttpReply.h"
+#include "server/LibraryApi.h"
+#include "server/LinkStore.h"
 #include "server/OrganisationSeed.h"
+#include "server/PublishingApi.h"
+#include "server/QuizApi.h"
+#include "server/QuizBook.h"
 #include "server/ServiceSchema.h"
+#include "server/SharePages.h"
+#include "server/SupportApi.h"
 #include "server/TestHookRoutes.h"
 #include "server/TokenService.h"
+#include "server/ViewerAssignments.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,6 +51,17 @@ struct TovrikaServer::Parts {
     std::unique_ptr<FaultInjector> faults;
     std::unique_ptr<BlobRoutes> blobRoutes;
     std::unique_ptr<TestHookRoutes> testHooks;
+    std::unique_ptr<ApiGate> gate;
+    std::unique_ptr<LinkStore> links;
+    std::unique_ptr<QuizBook> quizzes;
+    std::unique_ptr<ViewerAssignments> viewers;
+    std::unique_ptr<GifConversions> gifs;
+    std::unique_ptr<PublishingApi> publishing;
+    std::unique_ptr<LibraryApi> library;
+    std::unique_ptr<DirectoryApi> directoryApi;
+    std::unique_ptr<QuizApi> quizApi;
+    std::unique_ptr<SupportApi> support;
+    std::unique_ptr<SharePages> sharePages;
     QByteArray signingKey;
 };
 
@@ -85,6 +108,17 @@ int TovrikaServer::bind()
         parts.testHooks = std::make_unique<TestHookRoutes>(*parts.context, *parts.faults);
     }
     parts.blobRoutes = std::make_unique<BlobRoutes>(*parts.blobs, parts.faults.get());
+    parts.gate = std::make_unique<ApiGate>(*parts.tokens, m_options.minClientVersion);
+    parts.links = std::make_unique<LinkStore>(*parts.context);
+    parts.quizzes = std::make_unique<QuizBook>(*parts.context);
+    parts.viewers = std::make_unique<ViewerAssignments>(*parts.context, *parts.quizzes);
+    parts.gifs = std::make_unique<GifConversions>(*parts.blobs);
+    parts.publishing = std::make_unique<PublishingApi>(*parts.context, *parts.blobs, *parts.links, *parts.viewers, *parts.gifs);
+    parts.library = std::make_unique<LibraryApi>(*parts.context, *parts.links, *parts.viewers);
+    parts.directoryApi = std::make_unique<DirectoryApi>(*parts.directory);
+    parts.quizApi = std::make_unique<QuizApi>(*parts.quizzes);
+    parts.support = std::make_unique<SupportApi>(*parts.context);
+    parts.sharePages = std::make_unique<SharePages>(*parts.context, *parts.links, *parts.blobs, *parts.tokens);
     installFilters();
     registerRoutes();
     return port;
@@ -147,6 +181,13 @@ void TovrikaServer::registerRoutes()
     m_http->Get("/healthz", [](const httplib::Request &, httplib::Response &res) { HttpReply::json(res, 200, QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")}}); });
     m_parts->authority->registerRoutes(*m_http);
     m_parts->blobRoutes->registerRoutes(*m_http);
+    m_parts->sharePages->registerRoutes(*m_http);
+    ApiRouter api(*m_http, *m_parts->gate);
+    m_parts->publishing->registerRoutes(api);
+    m_parts->library->registerRoutes(api);
+    m_parts->directoryApi->registerRoutes(api);
+    m_parts->quizApi->registerRoutes(api);
+    m_parts->support->registerRoutes(api);
     if (m_parts->testHooks)
         m_parts->testHooks->registerRoutes(*m_http);
 }
