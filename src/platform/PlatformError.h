@@ -17,8 +17,8 @@ public:
     {
     }
 
-    const QString &domain() const noexcept { return m_domain; }
-    int code() const noexcept { return m_code; }
+    QString domain() const override { return m_domain; }
+    int code() const override { return m_code; }
     const QString &failureReason() const noexcept { return m_failureReason; }
     const QString &recoverySuggestion() const noexcept { return m_recoverySuggestion; }
 
