@@ -82,16 +82,28 @@ Service readService(const QString &configFilePath, const QString &apiBaseEnv, co
     return service;
 }
 
-const Service &service()
+namespace {
+Service &current()
 {
-    static const Service current = [] {
+    static Service service = [] {
         Service read = readService(configFilePath(), qEnvironmentVariable("TOVRIKA_API_BASE"),
                                    qEnvironmentVariable("TOVRIKA_AUTHORITY"));
         for (const QString &problem : std::as_const(read.problems))
             FileLog::write(problem);
         return read;
     }();
-    return current;
+    return service;
+}
+} // namespace
+
+const Service &service()
+{
+    return current();
+}
+
+void setService(const Service &service)
+{
+    current() = service;
 }
 
 QString configFilePath()

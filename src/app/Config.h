@@ -24,6 +24,8 @@ Service readService(const QString &configFilePath, const QString &apiBaseEnv, co
 
 // The configuration of this run, read once.
 const Service &service();
+// Replaces the configuration of this run (tests point it at their own servers).
+void setService(const Service &service);
 
 QString configFilePath();
 // "Movies/Tovrika" under the user's real home folder (TOVRIKA_CAPTURES_DIR overrides it).

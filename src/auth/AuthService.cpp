@@ -200,8 +200,9 @@ QCoro::Task<std::optional<QString>> AuthService::exchange(Form form)
 
 QCoro::Task<QString> AuthService::validToken()
 {
+    // co_return of an lvalue moves from it (QCoro 0.8), so the member is returned as a copy.
     if (m_accessToken && QDateTime::currentDateTimeUtc().secsTo(expiresAt) > kRefreshMarginSeconds)
-        co_return *m_accessToken;
+        co_return QString(*m_accessToken);
 
     const auto refreshToken = Keychain::read(kRefreshTokenAccount);
     if (!refreshToken)
@@ -221,7 +222,7 @@ QCoro::Task<QString> AuthService::validToken()
     }
     if (!m_accessToken)
         throw AuthError::notSignedIn();
-    co_return *m_accessToken;
+    co_return QString(*m_accessToken);
 }
 
 QCoro::Task<> AuthService::signInOnce(bool forceLogin)
