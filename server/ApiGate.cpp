@@ -15,7 +15,8 @@ void ApiGate::requireCurrentClient(const httplib::Request &req) const
     if (!m_minClientVersion)
         return;
     const auto version = ClientVersion::fromUserAgent(QString::fromStdString(req.get_header_value("User-Agent")));
-    if (!version || *version < *m_minClientVersion)
+    // Trailing zeros do not count: 2.1 and 2.1.0 are the same version.
+    if (!version || version->normalized() < m_minClientVersion->normalized())
         throw HttpError(401, QStringLiteral("This version of Tovrika is out of date; version %1 or later is required.").arg(m_minClientVersion->toString()),
                         QStringLiteral("update_required"));
 }

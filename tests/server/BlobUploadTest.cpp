@@ -1,0 +1,129 @@
+// The blob store's signed upload addresses: the body streams to disk, and anything but a
+// signed, unexpired PUT with "x-ms-blob-type: BlockBlob" is refused without storing a byte.
+
+#include "TestServer.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QUrl>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+using namespace ServerTest;
+
+namespace {
+
+struct Ticket {
+    QString blobName;
+    std::string path; // the upload URL without its origin
+};
+
+Ticket uploadTarget(const TestServer &server, const QString &token, const char *contentType = "video/mp4")
+{
+    const Reply reply = server.api("POST", "recordings/upload-url", token, QJsonObject{{QStringLiteral("contentType"), QLatin1String(contentType)}});
+    EXPECT_EQ(reply.status, 201) << reply.body;
+    const QUrl url(reply.object().value(QStringLiteral("uploadUrl")).toString());
+    EXPECT_EQ(url.host(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(url.port(), server.port());
+    return {reply.object().value(QStringLiteral("blobName")).toString(), url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString()};
+}
+
+std::optional<qint64> storedSize(const TestServer &server, const QString &blobName)
+{
+    for (const QJsonValue &blob : server.state().value(QStringLiteral("blobs")).toArray()) {
+        if (blob[QStringLiteral("name")].toString() == blobName && blob[QStringLiteral("sizeBytes")].isDouble())
+            return blob[QStringLiteral("sizeBytes")].toInteger();
+    }
+    return std::nullopt;
+}
+
+const httplib::Headers kBlockBlob{{"x-ms-blob-type", "BlockBlob"}};
+
+} // namespace
+
+TEST(BlobUpload, StreamsALargeBodyToDiskByteForByte)
+{
+    TestServer server({QStringLiteral("--auto-approve"), QLatin1String(kAna), QStringLiteral("--test-hooks")});
+    const Ticket ticket = uploadTarget(server, server.accessToken());
+
+    // Sent in pieces from a generator, so the test never holds the whole body either.
+    constexpr size_t kSize = 48 * 1024 * 1024;
+    constexpr size_t kPiece = 64 * 1024;
+    QCryptographicHash sent(QCryptographicHash::Sha256);
+    std::string piece(kPiece, '\0');
+    auto client = server.client();
+    const auto result = client->Put(
+        ticket.path, kBlockBlob, kSize,
+        [&](size_t offset, size_t length, httplib::DataSink &sink) {
+            for (size_t i = 0; i < piece.size(); ++i)
+                piece[i] = static_cast<char>((offset + i) * 2654435761u >> 13);
+            const size_t count = std::min(length, kPiece);
+            sent.addData(QByteArrayView(piece.data(), static_cast<qsizetype>(count)));
+            return sink.write(piece.data(), count);
+        },
+        "video/mp4");
+    ASSERT_TRUE(result) << httplib::to_string(result.error());
+    EXPECT_EQ(result->status, 201);
+
+    QFile stored(server.dataDir() + QStringLiteral("/blobs/") + ticket.blobName);
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    QCryptographicHash received(QCryptographicHash::Sha256);
+    received.addData(&stored);
+    EXPECT_EQ(received.result(), sent.result());
+    EXPECT_EQ(storedSize(server, ticket.blobName), static_cast<qint64>(kSize));
+    EXPECT_TRUE(QDir(server.dataDir() + QStringLiteral("/blobs/incoming")).isEmpty());
+}
+
+TEST(BlobUpload, RefusesAnythingButASignedBlockBlobPut)
+{
+    TestServer server({QStringLiteral("--auto-approve"), QLatin1String(kAna), QStringLiteral("--test-hooks")});
+    const QString token = server.accessToken();
+    const Ticket ticket = uploadTarget(server, token);
+    const Ticket other = uploadTarget(server, token);
+    const std::string query = ticket.path.substr(ticket.path.find('?'));
+    const auto withParam = [&](const char *name, const char *value) {
+        QUrl url(QStringLiteral("http://host") + QString::fromStdString(ticket.path));
+        QUrlQuery items(url);
+        items.removeQueryItem(QLatin1String(name));
+        if (value)
+            items.addQueryItem(QLatin1String(name), QLatin1String(value));
+        url.setQuery(items);
+        return url.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString();
+    };
+    struct Case {
+        const char *name;
+        const char *method;
+        std::string path;
+        httplib::Headers headers;
+        int status;
+    };
+    const Case cases[] = {
+        {"no blob type", "PUT", ticket.path, {}, 400},
+        {"other blob type", "PUT", ticket.path, {{"x-ms-blob-type", "AppendBlob"}}, 400},
+        {"forged signature", "PUT", withParam("sig", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"), kBlockBlob, 403},
+        {"no signature", "PUT", withParam("sig", nullptr), kBlockBlob, 403},
+        {"later expiry", "PUT", withParam("se", "99999999999"), kBlockBlob, 403},
+        {"signature of another blob", "PUT", "/blobs/" + other.blobName.toStdString() + query, kBlockBlob, 403},
+        {"not a blob name", "PUT", "/blobs/..%2Ftovrika.sqlite3" + query, kBlockBlob, 404},
+        {"read through the upload address", "GET", ticket.path, {}, 405},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        const Reply reply = server.send(test.method, test.path, "sixteen bytes!!!", test.headers, "video/mp4");
+        EXPECT_EQ(reply.status, test.status) << reply.body;
+        EXPECT_FALSE(reply.object().value(QStringLiteral("title")).toString().isEmpty());
+    }
+    EXPECT_EQ(storedSize(server, ticket.blobName), std::nullopt);
+
+    EXPECT_EQ(server.send("PUT", ticket.path, "sixteen bytes!!!", kBlockBlob, "video/mp4").status, 201);
+    EXPECT_EQ(storedSize(server, ticket.blobName), 16);
+
+    // The address expires after an hour, even for a blob that may be written again.
+    server.advanceClock(3601);
+    const Reply expired = server.send("PUT", ticket.path, "again", kBlockBlob, "video/mp4");
+    EXPECT_EQ(expired.status, 403);
+    EXPECT_TRUE(expired.object().value(QStringLiteral("title")).toString().contains(QStringLiteral("expired")));
+    EXPECT_EQ(storedSize(server, ticket.blobName), 16);
+}
