@@ -58,7 +58,7 @@ TEST(ProgramStart, StartsOnceAndTakesUrlsFromLaterStarts)
     program.start();
     ASSERT_TRUE(TestSupport::waitUntil([&] { return program.logContains(QStringLiteral("launch: Tovrika")); }, 15000))
         << program.home.readLog().toStdString();
-    EXPECT_TRUE(QDir(program.home.path() + QStringLiteral("/Movies/Tovrika")).exists());
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return QDir(program.home.path() + QStringLiteral("/Movies/Tovrika")).exists(); }));
     // The welcome arrives a second after launch and is remembered.
     ASSERT_TRUE(TestSupport::waitUntil([&] { return program.logContains(QStringLiteral("Welcome to Tovrika! — ")); }, 10000));
     EXPECT_TRUE(TestSupport::waitUntil([&] {
