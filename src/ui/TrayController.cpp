@@ -23,10 +23,11 @@ TrayController::TrayController(AppState &app, QObject *parent)
         // Shown even without a host: the icon appears once a tray host starts.
         m_tray = std::make_unique<QSystemTrayIcon>();
         m_tray->setContextMenu(m_menu.get());
-        m_tray->show();
     }
     connect(&m_app, &AppState::changed, this, &TrayController::refresh);
     refresh();
+    if (m_tray)
+        m_tray->show();
 }
 
 TrayController::~TrayController() = default;
