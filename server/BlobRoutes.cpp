@@ -50,18 +50,23 @@ int BlobRoutes::expectContinue(const httplib::Request &req, httplib::Response &r
 {
     if (req.method != "PUT" || req.path.rfind("/blobs/", 0) != 0)
         return 100;
+    // Asked before routing, so the blob's name is taken from the path here.
+    const QString name = QString::fromStdString(req.path.substr(std::string("/blobs/").size()));
     try {
-        authorise(req);
+        authorise(name, req);
         return 100;
     } catch (const HttpError &error) {
         HttpReply::error(res, error);
+        // This early reply is written without the usual framing; the body that was held back
+        // never comes, so the connection ends with it.
+        res.set_header("Content-Length", std::to_string(res.body.size()));
+        res.set_header("Connection", "close");
         return error.status();
     }
 }
 
-void BlobRoutes::authorise(const httplib::Request &req) const
+void BlobRoutes::authorise(const QString &name, const httplib::Request &req) const
 {
-    const QString name = HttpReply::capture(req, 1);
     if (!BlobStore::isValidName(name))
         throw HttpError::notFound(QStringLiteral("This is not the address of a blob."));
     switch (m_blobs.checkSignature(name, param(req, "se"), param(req, "sp"), param(req, "sig"))) {
@@ -94,8 +99,9 @@ void BlobRoutes::put(const httplib::Request &req, httplib::Response &res, const 
             }
         }
     }
+    const QString name = HttpReply::capture(req, 1);
     try {
-        authorise(req);
+        authorise(name, req);
     } catch (const HttpError &error) {
         if (error.status() != 413)
             drain(reader);
@@ -105,7 +111,6 @@ void BlobRoutes::put(const httplib::Request &req, httplib::Response &res, const 
         return;
     }
 
-    const QString name = HttpReply::capture(req, 1);
     // Written beside the blob and renamed when complete, so a broken upload never leaves a
     // half file under the blob's name.
     QFile incoming(m_blobs.incomingFolder() + QLatin1Char('/') + name + QLatin1Char('.') + Crypto::randomToken(6));

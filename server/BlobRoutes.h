@@ -2,7 +2,7 @@
 // PUT /blobs/{name}?se=...&sp=w&sig=...: the blob store's one way in. A signed, unexpired
 // address and "x-ms-blob-type: BlockBlob" are required; the body is streamed to disk.
 
-#include <QtGlobal>
+#include <QString>
 #include <httplib.h>
 
 class BlobStore;
@@ -20,8 +20,8 @@ public:
 
 private:
     void put(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader *reader);
-    // Throws HttpError unless the request may write the blob it names.
-    void authorise(const httplib::Request &req) const;
+    // Throws HttpError unless the request may write the blob `name`.
+    void authorise(const QString &name, const httplib::Request &req) const;
 
     BlobStore &m_blobs;
     FaultInjector *m_faults;

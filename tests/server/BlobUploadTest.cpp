@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QUrl>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -126,4 +128,35 @@ TEST(BlobUpload, RefusesAnythingButASignedBlockBlobPut)
     EXPECT_EQ(expired.status, 403);
     EXPECT_TRUE(expired.object().value(QStringLiteral("title")).toString().contains(QStringLiteral("expired")));
     EXPECT_EQ(storedSize(server, ticket.blobName), 16);
+}
+
+TEST(BlobUpload, AnswersExpectContinueBeforeTheBodyIsSent)
+{
+    TestServer server({QStringLiteral("--auto-approve"), QLatin1String(kAna), QStringLiteral("--test-hooks")});
+    const Ticket ticket = uploadTarget(server, server.accessToken());
+    // Clients that send large bodies only after "100 Continue" learn of a refusal first.
+    const auto firstAnswer = [&](const std::string &path) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(server.port()));
+        EXPECT_TRUE(socket.waitForConnected(5000));
+        socket.write(QByteArray::fromStdString("PUT " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nx-ms-blob-type: BlockBlob\r\n"
+                                               "Content-Type: video/mp4\r\nContent-Length: 5000000\r\nExpect: 100-continue\r\n\r\n"));
+        QByteArray answer;
+        while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+            answer += socket.readAll();
+        // A refusal must say how long its body is, as the connection may stay open.
+        const QRegularExpressionMatch length = QRegularExpression(QStringLiteral("Content-Length: (\\d+)"), QRegularExpression::CaseInsensitiveOption)
+                                                   .match(QString::fromLatin1(answer));
+        if (length.hasMatch()) {
+            const qsizetype total = answer.indexOf("\r\n\r\n") + 4 + length.captured(1).toInt();
+            while (answer.size() < total && socket.waitForReadyRead(5000))
+                answer += socket.readAll();
+        }
+        return answer;
+    };
+    const QByteArray refused = firstAnswer("/blobs/" + ticket.blobName.toStdString() + "?se=1&sp=w&sig=AAAA");
+    EXPECT_TRUE(refused.startsWith("HTTP/1.1 403")) << refused.toStdString();
+    EXPECT_TRUE(refused.contains("signature")) << "the refusal arrives whole: " << refused.toStdString();
+    EXPECT_TRUE(firstAnswer(ticket.path).startsWith("HTTP/1.1 100 Continue"));
+    EXPECT_EQ(server.get("/healthz").status, 200);
 }
