@@ -6,7 +6,6 @@
 #include "server/ServiceContext.h"
 #include "server/TokenService.h"
 
-#include <QUrlQuery>
 #include <httplib.h>
 #include <optional>
 

@@ -69,18 +69,18 @@ void BlobRoutes::authorise(const QString &name, const httplib::Request &req) con
 {
     if (!BlobStore::isValidName(name))
         throw HttpError::notFound(QStringLiteral("This is not the address of a blob."));
-    switch (m_blobs.checkSignature(name, param(req, "se"), param(req, "sp"), param(req, "sig"))) {
+    switch (m_blobs.checkSignature(name, param(req, "expires"), param(req, "signature"))) {
     case BlobStore::Signature::Invalid:
-        throw HttpError(403, QStringLiteral("The upload address is not valid: its signature does not match."), QStringLiteral("authentication_failed"));
+        throw HttpError(403, QStringLiteral("The upload address is not valid: its signature does not match."), QStringLiteral("bad_signature"));
     case BlobStore::Signature::Expired:
-        throw HttpError(403, QStringLiteral("The upload address has expired. Ask for a new one."), QStringLiteral("authentication_failed"));
+        throw HttpError(403, QStringLiteral("The upload address has expired. Ask for a new one."), QStringLiteral("expired_address"));
     case BlobStore::Signature::Valid:
         break;
     }
     if (!m_blobs.find(name))
         throw HttpError::notFound(QStringLiteral("The blob \u201C%1\u201D does not exist.").arg(name));
     if (req.get_header_value("x-ms-blob-type") != "BlockBlob")
-        throw HttpError(400, QStringLiteral("The header \"x-ms-blob-type: BlockBlob\" is required."), QStringLiteral("missing_required_header"));
+        throw HttpError(400, QStringLiteral("The header \"x-ms-blob-type: BlockBlob\" is required."), QStringLiteral("missing_header"));
     if (req.has_header("Content-Length") && req.get_header_value<uint64_t>("Content-Length") > static_cast<uint64_t>(kMaxBlobBytes))
         throw HttpError(413, QStringLiteral("A blob can hold at most 4 GB."), QStringLiteral("request_body_too_large"));
 }

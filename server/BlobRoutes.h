@@ -1,5 +1,5 @@
 #pragma once
-// PUT /blobs/{name}?se=...&sp=w&sig=...: the blob store's one way in. A signed, unexpired
+// PUT /blobs/{name}?expires=...&signature=...: the blob store's one way in. A signed, unexpired
 // address and "x-ms-blob-type: BlockBlob" are required; the body is streamed to disk.
 
 #include <QString>

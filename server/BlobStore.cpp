@@ -57,30 +57,27 @@ QString BlobStore::create(const QString &ownerId, const QString &contentType, co
     return name;
 }
 
-QByteArray BlobStore::signature(const QString &name, qint64 expiresAt, const QString &permissions) const
+QByteArray BlobStore::signature(const QString &name, qint64 expiresAt) const
 {
-    const QString signedText = QStringLiteral("PUT\n%1\n%2\n%3").arg(name).arg(expiresAt).arg(permissions);
+    // Signs the method too, so the address can never be turned into another kind of access.
+    const QString signedText = QStringLiteral("PUT\n%1\n%2").arg(name).arg(expiresAt);
     return Crypto::hmacSha256(m_context.signingKey, signedText.toUtf8());
 }
 
 QString BlobStore::uploadUrl(const QString &name) const
 {
     const qint64 expiresAt = m_context.clock.nowSeconds() + kUploadUrlLifetimeSeconds;
-    const QString permissions = QStringLiteral("w");
-    return QStringLiteral("%1/blobs/%2?se=%3&sp=%4&sig=%5")
-        .arg(m_context.origin, name)
-        .arg(expiresAt)
-        .arg(permissions, Crypto::base64Url(signature(name, expiresAt, permissions)));
+    return QStringLiteral("%1/blobs/%2?expires=%3&signature=%4").arg(m_context.origin, name).arg(expiresAt).arg(Crypto::base64Url(signature(name, expiresAt)));
 }
 
-BlobStore::Signature BlobStore::checkSignature(const QString &name, const QString &expiresText, const QString &permissions, const QString &signatureText) const
+BlobStore::Signature BlobStore::checkSignature(const QString &name, const QString &expiresText, const QString &signatureText) const
 {
     bool ok = false;
     const qint64 expiresAt = expiresText.toLongLong(&ok);
-    if (!ok || permissions != QLatin1String("w"))
+    if (!ok)
         return Signature::Invalid;
     const QByteArray given = QByteArray::fromBase64(signatureText.toLatin1(), QByteArray::Base64UrlEncoding | QByteArray::AbortOnBase64DecodingErrors);
-    if (!Crypto::constantTimeEquals(given, signature(name, expiresAt, permissions)))
+    if (!Crypto::constantTimeEquals(given, signature(name, expiresAt)))
         return Signature::Invalid;
     return expiresAt <= m_context.clock.nowSeconds() ? Signature::Expired : Signature::Valid;
 }

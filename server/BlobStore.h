@@ -27,7 +27,7 @@ public:
     QString create(const QString &ownerId, const QString &contentType, const std::optional<QString> &convertedFrom = std::nullopt);
     // A pre-authorised address for one PUT of the blob's bytes, valid for an hour.
     QString uploadUrl(const QString &name) const;
-    Signature checkSignature(const QString &name, const QString &expiresText, const QString &permissions, const QString &signature) const;
+    Signature checkSignature(const QString &name, const QString &expiresText, const QString &signature) const;
 
     std::optional<BlobRecord> find(const QString &name) const;
     // The blob of `ownerId` whose bytes have arrived; throws HttpError 404/409 otherwise.
@@ -42,7 +42,7 @@ public:
     static bool isValidContentType(const QString &contentType);
 
 private:
-    QByteArray signature(const QString &name, qint64 expiresAt, const QString &permissions) const;
+    QByteArray signature(const QString &name, qint64 expiresAt) const;
 
     ServiceContext &m_context;
 };

@@ -42,11 +42,6 @@ qint64 Database::lastInsertId() const
     return sqlite3_last_insert_rowid(m_db);
 }
 
-int Database::changes() const
-{
-    return sqlite3_changes(m_db);
-}
-
 void Database::finish(bool commit)
 {
     if (--m_depth > 0)

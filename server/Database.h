@@ -62,7 +62,6 @@ public:
     }
     void exec(const char *sql);
     qint64 lastInsertId() const;
-    int changes() const;
 
 private:
     void finish(bool commit);

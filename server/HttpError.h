@@ -14,7 +14,6 @@ public:
     const QString &code() const { return m_code; }
 
     static HttpError badRequest(const QString &title) { return {400, title, QStringLiteral("bad_request")}; }
-    static HttpError forbidden(const QString &title) { return {403, title, QStringLiteral("forbidden")}; }
     static HttpError notFound(const QString &title) { return {404, title, QStringLiteral("not_found")}; }
     static HttpError conflict(const QString &title) { return {409, title, QStringLiteral("conflict")}; }
 

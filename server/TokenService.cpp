@@ -122,6 +122,9 @@ IssuedTokens TokenService::refresh(const QString &refreshToken, const QString &c
 IssuedTokens TokenService::issueTokens(const QString &userId, const QString &tenant, const QString &clientId, const QString &scope, const QString &familyId)
 {
     const qint64 now = m_clock.nowMs();
+    // Expired secrets serve nobody; used codes stay a day so that replays are recognised.
+    m_db.run("DELETE FROM access_tokens WHERE expires_at <= ?", now);
+    m_db.run("DELETE FROM authorization_codes WHERE expires_at <= ?", now - 24 * 3600 * 1000LL);
     IssuedTokens tokens;
     tokens.accessToken = Crypto::randomToken();
     tokens.refreshToken = Crypto::randomToken();
@@ -141,15 +144,12 @@ QString TokenService::idToken(const QString &userId, const QString &tenant, cons
     const qint64 issuedAt = m_clock.nowSeconds();
     const QJsonObject header{{QStringLiteral("alg"), QStringLiteral("HS256")}, {QStringLiteral("typ"), QStringLiteral("JWT")}};
     QJsonObject payload{
-        {QStringLiteral("iss"), QStringLiteral("%1/%2/v2.0").arg(m_issuerOrigin, tenant)},
+        {QStringLiteral("iss"), QStringLiteral("%1/%2").arg(m_issuerOrigin, tenant)},
         {QStringLiteral("aud"), clientId},
         {QStringLiteral("sub"), userId},
-        {QStringLiteral("oid"), userId},
-        {QStringLiteral("tid"), tenant},
         {QStringLiteral("iat"), issuedAt},
         {QStringLiteral("nbf"), issuedAt},
         {QStringLiteral("exp"), issuedAt + kAccessTokenLifetimeSeconds},
-        {QStringLiteral("ver"), QStringLiteral("2.0")},
     };
     if (person) {
         payload.insert(QStringLiteral("name"), person->displayName);

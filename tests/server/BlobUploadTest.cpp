@@ -104,9 +104,9 @@ TEST(BlobUpload, RefusesAnythingButASignedBlockBlobPut)
     const Case cases[] = {
         {"no blob type", "PUT", ticket.path, {}, 400},
         {"other blob type", "PUT", ticket.path, {{"x-ms-blob-type", "AppendBlob"}}, 400},
-        {"forged signature", "PUT", withParam("sig", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"), kBlockBlob, 403},
-        {"no signature", "PUT", withParam("sig", nullptr), kBlockBlob, 403},
-        {"later expiry", "PUT", withParam("se", "99999999999"), kBlockBlob, 403},
+        {"forged signature", "PUT", withParam("signature", "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"), kBlockBlob, 403},
+        {"no signature", "PUT", withParam("signature", nullptr), kBlockBlob, 403},
+        {"later expiry", "PUT", withParam("expires", "99999999999"), kBlockBlob, 403},
         {"signature of another blob", "PUT", "/blobs/" + other.blobName.toStdString() + query, kBlockBlob, 403},
         {"not a blob name", "PUT", "/blobs/..%2Ftovrika.sqlite3" + query, kBlockBlob, 404},
         {"read through the upload address", "GET", ticket.path, {}, 405},
@@ -154,7 +154,7 @@ TEST(BlobUpload, AnswersExpectContinueBeforeTheBodyIsSent)
         }
         return answer;
     };
-    const QByteArray refused = firstAnswer("/blobs/" + ticket.blobName.toStdString() + "?se=1&sp=w&sig=AAAA");
+    const QByteArray refused = firstAnswer("/blobs/" + ticket.blobName.toStdString() + "?expires=1&signature=AAAA");
     EXPECT_TRUE(refused.startsWith("HTTP/1.1 403")) << refused.toStdString();
     EXPECT_TRUE(refused.contains("signature")) << "the refusal arrives whole: " << refused.toStdString();
     EXPECT_TRUE(firstAnswer(ticket.path).startsWith("HTTP/1.1 100 Continue"));
