@@ -259,6 +259,13 @@ TEST_F(PublishingFlow, GifRecordingIsConvertedAndPublishedUnderItsReservedLink)
     EXPECT_EQ(item[QStringLiteral("itemType")].toString(), QStringLiteral("gif"));
     EXPECT_FALSE(item.contains(QStringLiteral("durationSeconds")));
     EXPECT_NE(server.get(QUrl(link[QStringLiteral("url")].toString()).path().toStdString()).body.find("<img"), std::string::npos);
+
+    // Pictures have nothing to write a quiz from.
+    const QJsonObject reviewed = call("POST", "recordings/links/" + link[QStringLiteral("slug")].toString().toStdString() + "/viewers",
+                                      viewers({QLatin1String(kBen)}, {}, {}, true), 200);
+    const std::string quiz = "videos/" + std::to_string(reviewed[QStringLiteral("videoId")].toInt()) + "/quiz";
+    EXPECT_EQ(call("GET", quiz, std::nullopt, 200)[QStringLiteral("status")].toString(), QStringLiteral("failed"));
+    call("POST", quiz, QJsonObject{{QStringLiteral("includedIds"), QJsonArray()}, {QStringLiteral("useRecommended"), true}, {QStringLiteral("autoConfirm"), true}}, 409);
 }
 
 TEST_F(PublishingFlow, DirectoryGroupsAndDiagnostics)
