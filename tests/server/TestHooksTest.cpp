@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTcpSocket>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -43,6 +44,27 @@ TEST(TestHooks, ChosenRepliesReplaceTheNextMatchingRequests)
     const Reply bare = server.api("GET", "users/search?q=an", token);
     EXPECT_EQ(bare.status, 404);
     EXPECT_TRUE(bare.body.empty()) << "a chosen empty body stays empty: " << bare.body;
+
+    // A reply chosen before the body was read must not leave that body to be taken for the
+    // next request on the same connection: the connection either ends or stays usable.
+    server.addFault({{QStringLiteral("pathPrefix"), QStringLiteral("/api/folders")}, {QStringLiteral("method"), QStringLiteral("POST")}, {QStringLiteral("status"), 503}});
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(server.port()));
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    const QByteArray body = R"({"name":"Refused"})";
+    socket.write("POST /api/folders HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size())
+                 + "\r\n\r\n" + body);
+    QByteArray answer;
+    while (!answer.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 503")) << answer.toStdString();
+    if (!answer.toLower().contains("connection: close")) {
+        socket.write("GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray next;
+        while (!next.contains("\r\n\r\n") && socket.waitForReadyRead(5000))
+            next += socket.readAll();
+        EXPECT_TRUE(next.startsWith("HTTP/1.1 200")) << "the connection was kept but broken: " << next.toStdString();
+    }
 
     ASSERT_EQ(server.get("/_test/faults").json().toArray().size(), 1);
     EXPECT_EQ(server.send("DELETE", "/_test/faults", "").status, 204);
