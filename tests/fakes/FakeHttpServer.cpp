@@ -36,6 +36,13 @@ void FakeHttpServer::serve(QTcpSocket *socket)
         if (colon > 0)
             request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
     }
+    if (!replies.isEmpty() && replies.first().dropConnection) {
+        replies.removeFirst();
+        request.body = buffered.mid(headerEnd + 4);
+        requests.append(request);
+        socket->abort();
+        return;
+    }
     const qsizetype length = request.headers.value("content-length", "0").toLongLong();
     if (buffered.size() < headerEnd + 4 + length) {
         socket->setProperty("buffered", buffered);

@@ -21,11 +21,13 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "application/json";
+        bool dropConnection = false; // close without answering once the headers arrived
     };
 
     FakeHttpServer();
     QUrl url(const QString &path = {}) const;
     void enqueue(int status, const QByteArray &body) { replies.append({status, body}); }
+    void enqueueDrop() { replies.append({0, {}, {}, true}); }
 
     QList<Reply> replies;
     QList<Request> requests;
