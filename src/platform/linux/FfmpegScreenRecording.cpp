@@ -8,6 +8,10 @@
 #include "support/L10n.h"
 
 #include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -22,6 +26,36 @@ using namespace std::chrono_literals;
 constexpr int kAudioFrameSamples = 1024;  // what the AAC encoder takes per frame
 constexpr double kAudioLagSeconds = 0.15; // the mixer stays this far behind the clock, so sources can deliver
 constexpr double kAudioBacklogSeconds = 1.0;
+// Room for a whole fragment, so each goes to the file in one write: a killed process then
+// rarely leaves half of one behind.
+constexpr int kFileBufferBytes = 16 * 1024 * 1024;
+
+int writeToFile(void *opaque, uint8_t *data, int size)
+{
+    const int fd = *static_cast<int *>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return AVERROR(errno);
+        }
+        done += int(n);
+    }
+    return size;
+}
+
+int64_t seekInFile(void *opaque, int64_t offset, int whence)
+{
+    const int fd = *static_cast<int *>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat info;
+        return ::fstat(fd, &info) == 0 ? int64_t(info.st_size) : AVERROR(errno);
+    }
+    const off_t position = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : int64_t(position);
+}
 
 PlatformError refused(const QString &reason)
 {
@@ -77,6 +111,8 @@ public:
     AVStream *audioOut = nullptr;
     std::mutex writeLock;
     std::optional<PlatformError> writeFailure; // under writeLock
+    int fileDescriptor = -1;
+    int64_t wholeFragmentsBytes = 0; // the file up to here holds only complete fragments
 
     std::atomic<qint64> startMicroseconds{0}; // wall clock of frame 0
     qint64 lastFrameIndex = -1;
@@ -93,6 +129,7 @@ public:
     {
         audioStop = true;
         joinAudio();
+        closeFile();
     }
 
     void open();
@@ -100,6 +137,7 @@ public:
     void openSource(const QString &device, bool isMicrophone);
     void openEncoders();
     void openFile();
+    void closeFile();
     bool captureFrame(bool first);
     void encodeVideo(AVFrame *frame);
     void encodeAudio(AVFrame *frame);
@@ -254,11 +292,17 @@ void FfmpegScreenRecording::Engine::openFile()
         avcodec_parameters_from_context(audioOut->codecpar, audioCodec.get());
         audioOut->time_base = audioCodec->time_base;
     }
-    status = avio_open(&context->pb, path.constData(), AVIO_FLAG_WRITE);
-    if (status < 0)
-        throw writeError(QStringLiteral("%1: %2").arg(settings.outputPath, Ffmpeg::errorText(status)));
+    fileDescriptor = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fileDescriptor < 0)
+        throw writeError(QStringLiteral("%1: %2").arg(settings.outputPath, QString::fromLocal8Bit(strerror(errno))));
+    auto *buffer = static_cast<unsigned char *>(av_malloc(kFileBufferBytes));
+    context->pb = avio_alloc_context(buffer, kFileBufferBytes, 1, &fileDescriptor, nullptr, writeToFile, seekInFile);
+    if (!context->pb) {
+        av_free(buffer);
+        throw writeError(QStringLiteral("out of memory"));
+    }
     // Fragments written as they close, so a killed process leaves a playable file.
-    context->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    context->flags |= AVFMT_FLAG_FLUSH_PACKETS | AVFMT_FLAG_CUSTOM_IO;
     AVDictionary *options = nullptr;
     av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
     av_dict_set(&options, "flush_packets", "1", 0);
@@ -266,6 +310,19 @@ void FfmpegScreenRecording::Engine::openFile()
     av_dict_free(&options);
     if (status < 0)
         throw writeError(Ffmpeg::errorText(status));
+    wholeFragmentsBytes = avio_tell(context->pb);
+}
+
+void FfmpegScreenRecording::Engine::closeFile()
+{
+    if (output && output->pb) {
+        av_freep(&output->pb->buffer);
+        avio_context_free(&output->pb);
+    }
+    if (fileDescriptor >= 0) {
+        ::close(fileDescriptor);
+        fileDescriptor = -1;
+    }
 }
 
 bool FfmpegScreenRecording::Engine::writePacket(AVPacket *packet, AVCodecContext *codec, AVStream *stream)
@@ -276,10 +333,15 @@ bool FfmpegScreenRecording::Engine::writePacket(AVPacket *packet, AVCodecContext
     if (writeFailure)
         return false;
     const int status = av_write_frame(output.get(), packet);
-    if (status < 0) {
-        writeFailure = writeError(Ffmpeg::errorText(status));
+    if (status < 0 || output->pb->error < 0) {
+        writeFailure = writeError(Ffmpeg::errorText(status < 0 ? status : output->pb->error));
+        // A fragment cut short would spoil the end of the file: keep only whole ones.
+        if (::ftruncate(fileDescriptor, off_t(wholeFragmentsBytes)) != 0)
+            FileLog::write(QStringLiteral("recorder: could not cut the file back: %1").arg(QString::fromLocal8Bit(strerror(errno))));
         return false;
     }
+    // Every packet is flushed, and fragments are written whole: the file ends on a boundary.
+    wholeFragmentsBytes = avio_tell(output->pb);
     return true;
 }
 
@@ -449,10 +511,13 @@ void FfmpegScreenRecording::Engine::finish(bool displayLost)
         std::lock_guard guard(writeLock);
         if (!writeFailure) {
             const int status = av_write_trailer(output.get());
-            if (status < 0)
-                writeFailure = writeError(Ffmpeg::errorText(status));
+            if (status < 0 || output->pb->error < 0) {
+                writeFailure = writeError(Ffmpeg::errorText(status < 0 ? status : output->pb->error));
+                if (::ftruncate(fileDescriptor, off_t(wholeFragmentsBytes)) != 0)
+                    FileLog::write(QStringLiteral("recorder: could not cut the file back: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+            }
         }
-        avio_closep(&output->pb);
+        closeFile();
     }
     FileLog::write(QStringLiteral("recorder: wrote %1 frames, %2 dropped, to %3")
                        .arg(framesWritten)
@@ -488,7 +553,7 @@ std::shared_ptr<FfmpegScreenRecording> FfmpegScreenRecording::start(const Record
         if (!engine->captureFrame(true))
             throw refused(QStringLiteral("the X server sent no picture"));
     } catch (const PlatformError &) {
-        const bool created = engine->output && engine->output->pb;
+        const bool created = engine->fileDescriptor >= 0;
         engine.reset(); // closes the file before it goes
         if (created)
             QFile::remove(settings.outputPath);

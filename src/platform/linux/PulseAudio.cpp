@@ -92,6 +92,8 @@ std::optional<ServerState> query(int timeoutMs)
     else
         query.failed = true;
     api->time_free(timer);
+    // Disconnecting reports "terminated": nobody needs to hear it now.
+    pa_context_set_state_callback(context, nullptr, nullptr);
     pa_context_disconnect(context);
     pa_context_unref(context);
     pa_mainloop_free(query.loop);
@@ -184,11 +186,14 @@ void Recorder::close()
         return;
     pa_threaded_mainloop_stop(m_loop);
     if (m_stream) {
+        pa_stream_set_read_callback(m_stream, nullptr, nullptr);
+        pa_stream_set_state_callback(m_stream, nullptr, nullptr);
         pa_stream_disconnect(m_stream);
         pa_stream_unref(m_stream);
         m_stream = nullptr;
     }
     if (m_context) {
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_disconnect(m_context);
         pa_context_unref(m_context);
         m_context = nullptr;
