@@ -63,7 +63,8 @@ void ViewerAssignments::validate(const ViewerSelection &selection) const
         if (!isEmailAddress(email.trimmed()))
             throw HttpError::badRequest(QStringLiteral("\u201C%1\u201D is not an e-mail address.").arg(email));
     }
-    if (selection.questionCount < 1 || selection.questionCount > kMaxQuestionCount)
+    // The count only matters when a quiz is asked for; without one any count is ignored.
+    if (selection.askQuiz && (selection.questionCount < 1 || selection.questionCount > kMaxQuestionCount))
         throw HttpError::badRequest(QStringLiteral("\"questionCount\" must be from 1 to %1.").arg(kMaxQuestionCount));
 }
 

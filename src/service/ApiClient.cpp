@@ -51,7 +51,9 @@ int ApiClient::urlErrorCode(QNetworkReply::NetworkError error)
     case QNetworkReply::ProxyConnectionRefusedError:
     case QNetworkReply::ProxyNotFoundError: return -1004;
     case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::ProxyConnectionClosedError: return -1005;
+    case QNetworkReply::ProxyConnectionClosedError:
+    // A connection reset while a body is being sent arrives without a more precise error.
+    case QNetworkReply::UnknownNetworkError: return -1005;
     case QNetworkReply::HostNotFoundError: return -1006;
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
