@@ -4,6 +4,7 @@
 #include "app/TovrikaUrl.h"
 #include "auth/AuthService.h"
 #include "auth/Keychain.h"
+#include "service/ApiClient.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/LoginItem.h"
 #include "platform/SettingsStore.h"
@@ -87,6 +88,10 @@ AppState::AppState(Platform platform, QObject *parent)
         if (self)
             self->setSignedInAs(std::nullopt);
     };
+    m_auth->onAuthEvent = [self = QPointer<AppState>(this)](const QString &event, const QString &code) {
+        if (self)
+            self->api().reportAuthEvent(event, code, self->signedInAs().value_or(QString()));
+    };
 
     verifySession(true);
     m_sessionCheckTimer.setInterval(kSessionCheckIntervalMs);
@@ -101,6 +106,13 @@ AppState::~AppState() = default;
 AppState *AppState::shared()
 {
     return g_shared.data();
+}
+
+ApiClient &AppState::api()
+{
+    if (!m_api)
+        m_api = std::make_unique<ApiClient>(*m_auth, m_network, m_platform.settings);
+    return *m_api;
 }
 
 void AppState::readSettings()

@@ -19,6 +19,7 @@
 #include <optional>
 #include <qcorotask.h>
 
+class ApiClient;
 class AuthService;
 class UserFacingError;
 
@@ -35,6 +36,8 @@ public:
 
     const Platform &platform() const { return m_platform; }
     AuthService &auth() { return *m_auth; }
+    // The web service client, made on first use and then kept.
+    ApiClient &api();
     QNetworkAccessManager &network() { return m_network; }
 
     // ---- Published state (changed() follows every change) ----
@@ -200,5 +203,6 @@ private:
     std::unique_ptr<QTimer> m_finishingTimeout;
     QNetworkAccessManager m_network;
     std::unique_ptr<AuthService> m_auth;
+    std::unique_ptr<ApiClient> m_api;
     QTimer m_sessionCheckTimer;
 };
