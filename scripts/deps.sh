@@ -21,7 +21,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb x11-xserver-utils xdotool xclip dbus dbus-x11 dunst gnome-keyring libsecret-tools
-  pulseaudio pulseaudio-utils libnotify-bin fonts-dejavu-core xdg-utils procps curl
+  pulseaudio pulseaudio-utils libnotify-bin fonts-dejavu-core xdg-utils procps curl bc openssl
 )
 
 missing=()
