@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # Qt 6 and coroutines
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-multimedia-dev qt6-tools-dev-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libqt6svg6 qcoro-qt6-dev libgl-dev libxkbcommon-dev
   # media
   libavformat-dev libavcodec-dev libavdevice-dev libavfilter-dev libavutil-dev
