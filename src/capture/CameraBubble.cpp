@@ -74,6 +74,11 @@ CameraBubble::CameraBubble(Screens &screens, Cameras &cameras, QObject *parent)
 
 CameraBubble::~CameraBubble()
 {
+    // Nothing may outlive the bubble in the event queue: the program may be ending.
+    if (m_feed) {
+        m_feed->stop();
+        m_feed.reset();
+    }
     hide();
 }
 
