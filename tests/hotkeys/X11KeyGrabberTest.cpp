@@ -85,6 +85,15 @@ TEST_F(X11Hotkeys, PressesReachOnActionWhateverTheLockKeys)
     ASSERT_TRUE(waitUntil([&] { return pressed.size() == 3; }));
     EXPECT_EQ(pressed.last(), Action::screenshot);
 
+    // Held down long enough to repeat, a hotkey still fires once.
+    ASSERT_TRUE(SyntheticInput::xdotool({QStringLiteral("keydown"), QStringLiteral("alt+shift+9"), QStringLiteral("sleep"),
+                                         QStringLiteral("1.2"), QStringLiteral("keyup"), QStringLiteral("alt+shift+9")}));
+    ASSERT_TRUE(waitUntil([&] { return pressed.size() == 4; }));
+    TestSupport::spin(200);
+    EXPECT_EQ(pressed.mid(3), QList<Action>{Action::quickRecord});
+    ASSERT_TRUE(SyntheticInput::key(QStringLiteral("alt+shift+9")));
+    ASSERT_TRUE(waitUntil([&] { return pressed.size() == 5; }));
+
     // Once released, the old combination is free again for others.
     hotKeys.unregisterAll();
     OtherClient other;

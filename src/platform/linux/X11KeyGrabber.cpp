@@ -204,6 +204,8 @@ void X11KeyGrabber::unregisterHotKey(Handle handle)
     if (--m_grabCounts[grab] > 0)
         return;
     m_grabCounts.remove(grab);
+    // Its release would no longer reach us.
+    m_down.remove(grab.keycode);
     ungrabAllVariants(grab);
     xcb_flush(m_connection);
 }
@@ -245,14 +247,20 @@ bool X11KeyGrabber::nativeEventFilter(const QByteArray &eventType, void *message
     auto *key = reinterpret_cast<xcb_key_press_event_t *>(event);
     if (key->event != m_root)
         return false;
-    const Grab pressed{key->detail, quint16(key->state & relevantModifiers & ~m_numLockMask)};
-    if (!m_grabCounts.contains(pressed))
-        return false;
     if (type == XCB_KEY_RELEASE) {
+        // The modifiers may have been let go first, so a release is known by its key alone.
+        if (!m_down.remove(key->detail))
+            return false;
         m_releaseTimes.insert(key->detail, key->time);
         return true;
     }
-    if (m_releaseTimes.value(key->detail) == key->time && key->time != 0)
+    const Grab pressed{key->detail, quint16(key->state & relevantModifiers & ~m_numLockMask)};
+    if (!m_grabCounts.contains(pressed))
+        return false;
+    // Holding the keys down fires once.
+    const bool repeat = m_down.contains(key->detail) || (key->time != 0 && m_releaseTimes.value(key->detail) == key->time);
+    m_down.insert(key->detail);
+    if (repeat)
         return true;
     std::optional<HotKeyId> newest;
     for (const Live &live : std::as_const(m_live)) {

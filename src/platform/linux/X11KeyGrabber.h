@@ -10,6 +10,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <optional>
 
 struct xcb_connection_t;
@@ -66,6 +67,8 @@ private:
     QHash<Grab, int> m_grabCounts;   // registrations sharing one X grab
     int m_lastToken = 0;
     QList<std::pair<int, PressHandler>> m_handlers;
-    // Auto-repeat shows up as a release and a press with the same time stamp.
+    // Auto-repeat shows up as presses without a release, or as a release and a press with the
+    // same time stamp.
+    QSet<quint8> m_down;
     QHash<quint8, quint32> m_releaseTimes;
 };
