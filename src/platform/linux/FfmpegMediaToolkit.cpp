@@ -452,14 +452,20 @@ QImage FfmpegMediaToolkit::decodeFirstFrame(const QString &path)
     if (!decoded)
         throw noVideo(QStringLiteral("no frame could be decoded"));
 
-    QImage image(frame->width, frame->height, QImage::Format_ARGB32);
     Ffmpeg::Scaler scaler(sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                          frame->height, AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler || image.isNull())
+    // swscale's vector code may write past the end of a row: convert into a padded frame of
+    // FFmpeg's own, then copy the rows.
+    Ffmpeg::Frame converted = Ffmpeg::makeFrame();
+    converted->format = AV_PIX_FMT_BGRA;
+    converted->width = frame->width;
+    converted->height = frame->height;
+    QImage image(frame->width, frame->height, QImage::Format_ARGB32);
+    if (!scaler || image.isNull() || av_frame_get_buffer(converted.get(), 64) < 0)
         throw noVideo(QStringLiteral("unsupported picture format"));
-    uint8_t *planes[4] = {image.bits(), nullptr, nullptr, nullptr};
-    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
+    sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
+    for (int y = 0; y < frame->height; ++y)
+        memcpy(image.scanLine(y), converted->data[0] + qsizetype(y) * converted->linesize[0], size_t(frame->width) * 4);
 
     // Phones record sideways and say how to turn the picture.
     if (const auto *matrix = reinterpret_cast<const int32_t *>(av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr))) {
