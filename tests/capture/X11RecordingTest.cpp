@@ -149,7 +149,7 @@ TEST_F(X11RecordingTest, DisplaysAreQtsScreensWithTheirNativeWidth)
         EXPECT_EQ(QSize(found->width, found->height), qtScreen->geometry().size());
         ASSERT_TRUE(found->mode.has_value());
         EXPECT_EQ(found->mode->widthPixels, qRound(qtScreen->geometry().width() * qtScreen->devicePixelRatio()));
-        EXPECT_EQ(X11ScreenCapture::nativeGeometry(found->displayID).size(), found->mode->widthPixels == 0 ? QSize() : X11ScreenCapture::nativeGeometry(found->displayID).size());
+        EXPECT_EQ(X11ScreenCapture::nativeGeometry(found->displayID).width(), found->mode->widthPixels);
     }
 }
 
@@ -304,10 +304,12 @@ const char *const kChildMode = "TOVRIKA_RECORDER_CHILD";
 const char *const kChildFile = "TOVRIKA_RECORDER_CHILD_FILE";
 
 // Runs this test program again, recording in the given mode.
-QProcess *startChild(const QString &mode, const QString &file)
+QProcess *startChild(const QString &mode, const QString &file, const QList<std::pair<QString, QString>> &extraEnvironment = {})
 {
     auto *child = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto &[name, value] : extraEnvironment)
+        environment.insert(name, value);
     environment.insert(QString::fromLatin1(kChildMode), mode);
     environment.insert(QString::fromLatin1(kChildFile), file);
     child->setProcessEnvironment(environment);
@@ -333,6 +335,16 @@ TEST(X11RecorderChild, DISABLED_Records)
     X11ScreenCapture capture;
     RecorderService recorder(capture);
     const QScreen *screen = recordedScreen();
+    if (mode == QLatin1String("hidpi")) {
+        ASSERT_EQ(settle(recorder.start(QtScreens::displayIdForOutput(screen->name()), QRectF(10, 10, 301, 201), false, false,
+                                        std::nullopt, file))
+                      .errorText(),
+                  QString());
+        TestSupport::spin(1500);
+        const auto stopped = settle(recorder.stop());
+        std::fprintf(stdout, "stopped: %s\n", qPrintable(stopped.error ? stopped.errorText() : QStringLiteral("no error")));
+        return;
+    }
     MovingPicture picture(QRect(screen->geometry().topLeft(), QSize(640, 360)));
     std::optional<PlatformError> stopError;
     bool stopped = false;
@@ -390,4 +402,53 @@ TEST_F(X11RecordingTest, FileThatCannotGrowEndsTheSegmentAndKeepsWhatWasWritten)
     const MediaProbe::Result probe = MediaProbe::probe(file);
     EXPECT_TRUE(probe.ok) << probe.errors.toStdString();
     EXPECT_GT(probe.ofType(QStringLiteral("video")).value(0).frames, 0);
+}
+
+TEST_F(X11RecordingTest, ScaledScreenRecordsItsPixelsAtTheRightPlace)
+{
+    // A block at a known place in X pixels: 120 pixels right of and below the screen's corner.
+    const QRect native = X11ScreenCapture::nativeGeometry(displayID);
+    QWidget block;
+    block.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    block.setStyleSheet(QStringLiteral("background: rgb(20, 40, 220)"));
+    block.setGeometry(QRect(native.topLeft() + QPoint(120, 120), QSize(80, 80)));
+    block.show();
+    TestSupport::spin(300);
+
+    // At scale 2 the region from 10 points in, 301 × 201 points, is 602 × 402 pixels from pixel 20.
+    const QString file = path(QStringLiteral("hidpi.mp4"));
+    std::unique_ptr<QProcess> child(startChild(QStringLiteral("hidpi"), file, {{QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2")}}));
+    ASSERT_TRUE(child->waitForFinished(60000));
+    EXPECT_TRUE(child->readAllStandardOutput().contains("stopped: no error"));
+    const MediaProbe::Result probe = MediaProbe::probe(file);
+    ASSERT_TRUE(probe.ok) << probe.errors.toStdString();
+    const MediaProbe::Stream video = probe.ofType(QStringLiteral("video")).value(0);
+    EXPECT_EQ(QSize(video.width, video.height), QSize(602, 402));
+
+    ASSERT_EQ(settle(CaptureMedia::generatePoster(media, file)).errorText(), QString());
+    const QImage frame(CaptureMedia::posterURL(file));
+    ASSERT_EQ(frame.size(), QSize(602, 402));
+    const QColor inside = frame.pixelColor(140, 140); // the block's middle, 100 + 40
+    EXPECT_LT(std::abs(inside.red() - 20) + std::abs(inside.green() - 40) + std::abs(inside.blue() - 220), 60);
+    const QColor outside = frame.pixelColor(60, 60);
+    EXPECT_GT(std::abs(outside.red() - 20) + std::abs(outside.green() - 40) + std::abs(outside.blue() - 220), 60);
+}
+
+TEST_F(X11RecordingTest, MicrophonesAreSourcesThatAreNotMonitors)
+{
+    if (!defaultMonitor())
+        GTEST_SKIP() << "no PulseAudio server: run inside scripts/test-env.sh";
+    const QString module = runPactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
+                                     QStringLiteral("source_name=desk_mic"), QStringLiteral("description=Desk")});
+    const auto cleanup = qScopeGuard([&] { runPactl({QStringLiteral("unload-module"), module}); });
+    const QList<MediaDevice> microphones = media.audioInputDevices();
+    EXPECT_TRUE(std::any_of(microphones.cbegin(), microphones.cend(),
+                            [](const MediaDevice &d) { return d.id == QLatin1String("desk_mic") && !d.name.isEmpty(); }));
+    EXPECT_TRUE(std::none_of(microphones.cbegin(), microphones.cend(),
+                             [](const MediaDevice &d) { return d.id.endsWith(QLatin1String(".monitor")); }));
+    // The server's default source is the default microphone, monitor or not.
+    const auto state = PulseAudio::query();
+    ASSERT_TRUE(state);
+    ASSERT_TRUE(media.defaultAudioInputDevice());
+    EXPECT_EQ(media.defaultAudioInputDevice()->id, state->defaultSourceName);
 }

@@ -11,7 +11,7 @@ void initialise()
         avdevice_register_all();
         // Failures reach the user through our own errors; the libraries' chatter would only
         // fill the terminal.
-        av_log_set_level(AV_LOG_ERROR);
+        av_log_set_level(AV_LOG_FATAL);
     });
 }
 
