@@ -43,6 +43,19 @@ bool run(QCoro::Task<> task, int timeoutMs)
     return waitUntil([&] { return done; }, timeoutMs);
 }
 
+std::optional<QString> failureOf(QCoro::Task<> task, int timeoutMs)
+{
+    std::optional<QString> failure;
+    const bool finished = run([](QCoro::Task<> task, std::optional<QString> *failure) -> QCoro::Task<> {
+        try {
+            co_await std::move(task);
+        } catch (const std::exception &error) {
+            *failure = QString::fromUtf8(error.what());
+        }
+    }(std::move(task), &failure), timeoutMs);
+    return finished ? failure : std::optional(QStringLiteral("timed out"));
+}
+
 PrivateHome::PrivateHome()
 {
     const QString root = m_dir.path();

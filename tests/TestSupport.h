@@ -32,6 +32,25 @@ std::optional<T> run(QCoro::Task<T> task, int timeoutMs = 10000)
 }
 bool run(QCoro::Task<> task, int timeoutMs = 10000);
 
+// Runs a coroutine to its end; answers the text of what it threw, or nothing when it
+// succeeded (its value then lands in `result` when given). A hang counts as a failure.
+template <typename T>
+std::optional<QString> failureOf(QCoro::Task<T> task, T *result = nullptr, int timeoutMs = 20000)
+{
+    std::optional<QString> failure;
+    const bool finished = run([](QCoro::Task<T> task, T *result, std::optional<QString> *failure) -> QCoro::Task<> {
+        try {
+            T value = co_await std::move(task);
+            if (result)
+                *result = value;
+        } catch (const std::exception &error) {
+            *failure = QString::fromUtf8(error.what());
+        }
+    }(std::move(task), result, &failure), timeoutMs);
+    return finished ? failure : std::optional(QStringLiteral("timed out"));
+}
+std::optional<QString> failureOf(QCoro::Task<> task, int timeoutMs = 20000);
+
 // Points HOME, the XDG folders, the captures folder and the log at a fresh temporary folder
 // for as long as it lives, and puts the old values back afterwards.
 class PrivateHome {

@@ -55,32 +55,13 @@ struct AuthFixture : ::testing::Test {
             return QUrl(QStringLiteral("tovrika://auth?code=the-code&state=") + queryItem(url, QStringLiteral("state")));
         };
     }
-    // Coroutine lambdas take what they use as parameters: captures would dangle once the
-    // temporary lambda is gone.
     std::optional<QString> tokenOrError()
     {
-        std::optional<QString> result;
-        EXPECT_TRUE(TestSupport::run([](AuthService *auth, std::optional<QString> *result) -> QCoro::Task<> {
-            try {
-                *result = co_await auth->validToken();
-            } catch (const UserFacingError &error) {
-                *result = QStringLiteral("error: ") + error.description();
-            }
-        }(&auth, &result)));
-        return result;
+        QString token;
+        const auto failure = TestSupport::failureOf(auth.validToken(), &token);
+        return failure ? QStringLiteral("error: ") + *failure : token;
     }
-    std::optional<QString> signInError()
-    {
-        std::optional<QString> failure;
-        EXPECT_TRUE(TestSupport::run([](AuthService *auth, std::optional<QString> *failure) -> QCoro::Task<> {
-            try {
-                co_await auth->signIn();
-            } catch (const UserFacingError &error) {
-                *failure = error.description();
-            }
-        }(&auth, &failure)));
-        return failure;
-    }
+    std::optional<QString> signInError() { return TestSupport::failureOf(auth.signIn()); }
 
     Config::Service saved = Config::service();
     TestSupport::PrivateHome home;

@@ -30,30 +30,11 @@ struct LiveService {
     template <typename T>
     T call(QCoro::Task<T> task)
     {
-        std::optional<T> result;
-        std::optional<QString> failure;
-        EXPECT_TRUE(TestSupport::run([](QCoro::Task<T> task, std::optional<T> *result, std::optional<QString> *failure) -> QCoro::Task<> {
-            try {
-                *result = co_await std::move(task);
-            } catch (const std::exception &error) {
-                *failure = QString::fromUtf8(error.what());
-            }
-        }(std::move(task), &result, &failure), 60000));
-        EXPECT_EQ(failure, std::nullopt);
-        return result.value_or(T{});
+        T result{};
+        EXPECT_EQ(TestSupport::failureOf(std::move(task), &result, 60000), std::nullopt);
+        return result;
     }
-    std::optional<QString> failureOf(QCoro::Task<> task)
-    {
-        std::optional<QString> failure;
-        EXPECT_TRUE(TestSupport::run([](QCoro::Task<> task, std::optional<QString> *failure) -> QCoro::Task<> {
-            try {
-                co_await std::move(task);
-            } catch (const std::exception &error) {
-                *failure = QString::fromUtf8(error.what());
-            }
-        }(std::move(task), &failure), 60000));
-        return failure;
-    }
+    std::optional<QString> failureOf(QCoro::Task<> task) { return TestSupport::failureOf(std::move(task), 60000); }
 
     Config::Service saved = Config::service();
     TestSupport::PrivateHome home;
@@ -136,13 +117,5 @@ TEST(ServiceClient, AnOutdatedVersionIsToldToUpdate)
 {
     LiveService live({QStringLiteral("--min-client-version"), QStringLiteral("999.0.0")});
     ASSERT_TRUE(live.server.isRunning());
-    std::optional<QString> failure;
-    EXPECT_TRUE(TestSupport::run([](ApiClient *api, std::optional<QString> *failure) -> QCoro::Task<> {
-        try {
-            co_await api->listFolders();
-        } catch (const std::exception &error) {
-            *failure = QString::fromUtf8(error.what());
-        }
-    }(&live.api, &failure)));
-    EXPECT_EQ(failure, QStringLiteral("This version of Tovrika is out of date. Install the update to keep sharing."));
+    EXPECT_EQ(TestSupport::failureOf(live.api.listFolders()), QStringLiteral("This version of Tovrika is out of date. Install the update to keep sharing."));
 }

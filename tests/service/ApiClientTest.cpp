@@ -33,34 +33,12 @@ struct ApiFixture : ::testing::Test {
     }
     ~ApiFixture() override { Config::setService(saved); }
 
-    // Runs a call; answers its error text, or nothing on success.
     template <typename T>
     std::optional<QString> failureOf(QCoro::Task<T> task, T *result = nullptr)
     {
-        std::optional<QString> failure;
-        EXPECT_TRUE(TestSupport::run([](QCoro::Task<T> task, T *result, std::optional<QString> *failure) -> QCoro::Task<> {
-            try {
-                T value = co_await std::move(task);
-                if (result)
-                    *result = value;
-            } catch (const std::exception &error) {
-                *failure = QString::fromUtf8(error.what());
-            }
-        }(std::move(task), result, &failure), 20000));
-        return failure;
+        return TestSupport::failureOf(std::move(task), result);
     }
-    std::optional<QString> failureOf(QCoro::Task<> task)
-    {
-        std::optional<QString> failure;
-        EXPECT_TRUE(TestSupport::run([](QCoro::Task<> task, std::optional<QString> *failure) -> QCoro::Task<> {
-            try {
-                co_await std::move(task);
-            } catch (const std::exception &error) {
-                *failure = QString::fromUtf8(error.what());
-            }
-        }(std::move(task), &failure), 20000));
-        return failure;
-    }
+    std::optional<QString> failureOf(QCoro::Task<> task) { return TestSupport::failureOf(std::move(task)); }
     QList<FakeHttpServer::Request> apiRequests() const
     {
         QList<FakeHttpServer::Request> result;
