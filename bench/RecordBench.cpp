@@ -96,7 +96,12 @@ QCoro::Task<> record(RecorderService *recorder, quint32 displayID, QString file,
         QElapsedTimer clock;
         clock.start();
         co_await recorder->start(displayID, std::nullopt, false, false, std::nullopt, file);
-        co_await QCoro::sleepFor(std::chrono::seconds(seconds));
+        // A coarse timer may fire a few percent early; the two recordings must last as long.
+        QTimer length;
+        length.setTimerType(Qt::PreciseTimer);
+        length.setSingleShot(true);
+        length.start(std::chrono::seconds(seconds));
+        co_await qCoro(length).waitForTimeout();
         co_await recorder->stop();
         std::printf("cpu_seconds=%.3f wall_seconds=%.3f written=%lld dropped=%lld\n", cpuSeconds() - cpuBefore,
                     double(clock.elapsed()) / 1000.0, framesWritten.load(), framesDropped.load());
