@@ -12,7 +12,7 @@
 #include "support/FileLog.h"
 #include "support/L10n.h"
 #include "support/UserFacingError.h"
-#include "ui/NameCapturePrompt.h"
+#include "ui/Alerts.h"
 #include "ui/Notifier.h"
 
 #include <QApplication>
@@ -37,8 +37,6 @@ const QStringList kCaptionLanguages = {
     QStringLiteral("hi"), QStringLiteral("ar"), QStringLiteral("he"),
 };
 
-constexpr qint64 kOverallFinishingLimitSeconds = 900;
-constexpr qint64 kIdleFinishingLimitSeconds = 180;
 constexpr int kSessionCheckIntervalMs = 21600 * 1000;
 
 QString yourAccount()
@@ -46,30 +44,22 @@ QString yourAccount()
     return L10n::tr(QStringLiteral("your account"));
 }
 
-QMessageBox *openAlert(QMessageBox::Icon icon, const QString &message, const QString &informative)
-{
-    auto *box = new QMessageBox(icon, QStringLiteral("Tovrika"), message, QMessageBox::NoButton);
-    box->setInformativeText(informative);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowFlag(Qt::WindowStaysOnTopHint);
-    return box;
-}
-
-void present(QDialog *window)
-{
-    window->open();
-    window->raise();
-    window->activateWindow();
-}
 } // namespace
 
 AppState::AppState(Platform platform, QObject *parent)
+    : AppState(platform, CaptureServices::live(platform), parent)
+{
+}
+
+AppState::AppState(Platform platform, CaptureServices services, QObject *parent)
     : QObject(parent)
     , finishingStartedAt(QDateTime::currentDateTimeUtc())
     , m_platform(platform)
+    , m_capture(std::move(services))
 {
     m_launchAtLogin = m_platform.loginItem.isEnabled();
     m_auth = std::make_unique<AuthService>(m_platform.settings, m_platform.webAuth, m_network);
+    m_hotKeys = std::make_unique<HotKeys>(m_platform.settings, m_platform.keys);
 
     readSettings();
     if (Keychain::read(QStringLiteral("refreshToken")))
@@ -97,6 +87,21 @@ AppState::AppState(Platform platform, QObject *parent)
     m_sessionCheckTimer.setInterval(kSessionCheckIntervalMs);
     connect(&m_sessionCheckTimer, &QTimer::timeout, this, [this] { verifySession(true); });
     m_sessionCheckTimer.start();
+
+    // The elapsed time ticks every second, menus open or not (Qt timers run in every mode).
+    m_elapsedTimer.setInterval(1000);
+    connect(&m_elapsedTimer, &QTimer::timeout, this, &AppState::elapsedTick);
+    m_capture.recorder->onExternalStop = [self = QPointer<AppState>(this)](std::optional<QString> file,
+                                                                           std::optional<PlatformError> error) {
+        if (self)
+            self->handleExternalStop(file, error);
+    };
+    m_hotKeys->onAction = [self = QPointer<AppState>(this)](HotKeys::Action action) {
+        if (self)
+            self->dispatchHotKey(action);
+    };
+    m_hotKeys->installHandlerIfNeeded();
+    m_hotKeys->registerAll();
 
     g_shared = this;
 }
@@ -240,7 +245,12 @@ void AppState::openUrls(const QList<QUrl> &urls)
         if (!TovrikaUrl::isRecordRequest(url))
             continue;
         translationArmed = false;
-        FileLog::write(QStringLiteral("url: area recording requested (%1)").arg(url.toString()));
+        // Only from idle: a selection over a running recording would orphan it.
+        if (!m_phase.is(Phase::Kind::idle)) {
+            FileLog::write(QStringLiteral("url: record ignored while phase %1").arg(m_phase.description()));
+            continue;
+        }
+        startAreaRecording();
     }
 }
 
@@ -283,11 +293,11 @@ QCoro::Task<> AppState::setLanguageOverride(QString code)
     assignSetting(m_languageOverride, code, QStringLiteral("languageOverride"));
 
     QPointer<AppState> self(this);
-    auto *box = openAlert(QMessageBox::Information, L10n::tr(QStringLiteral("Relaunch Tovrika to show it in the new language.")), {});
+    auto *box = Alerts::make(QMessageBox::Information, L10n::tr(QStringLiteral("Relaunch Tovrika to show it in the new language.")), {});
     QPushButton *relaunch = box->addButton(L10n::tr(QStringLiteral("Relaunch Now")), QMessageBox::AcceptRole);
     box->addButton(L10n::tr(QStringLiteral("Later")), QMessageBox::RejectRole);
-    present(box);
-    co_await qCoro(box, &QMessageBox::finished);
+    Alerts::present(box);
+    co_await Alerts::finished(box);
     if (!self || box->clickedButton() != static_cast<QAbstractButton *>(relaunch))
         co_return;
 
@@ -375,7 +385,6 @@ QCoro::Task<> AppState::promptForEmailHintIfNeeded()
         co_return;
 
     auto *dialog = new QDialog;
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("Tovrika"));
     dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
     auto *layout = new QVBoxLayout(dialog);
@@ -396,10 +405,10 @@ QCoro::Task<> AppState::promptForEmailHintIfNeeded()
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     layout->addWidget(buttons);
     field->setFocus();
-    present(dialog);
+    Alerts::present(dialog);
 
     QPointer<AppState> self(this);
-    const int result = co_await qCoro(dialog, &QDialog::finished);
+    const int result = co_await Alerts::finished(dialog);
     if (!self || result != QDialog::Accepted)
         co_return;
     if (const auto accepted = acceptableEmailHint(field->text()))
@@ -409,122 +418,8 @@ QCoro::Task<> AppState::promptForEmailHintIfNeeded()
 QCoro::Task<> AppState::presentError(QString title, QString description, QString logDetail)
 {
     FileLog::write(QStringLiteral("%1: %2 (%3)").arg(title, description, logDetail));
-    auto *box = openAlert(QMessageBox::Warning, title, description);
+    auto *box = Alerts::make(QMessageBox::Warning, title, description);
     box->addButton(QMessageBox::Ok);
-    present(box);
-    co_await qCoro(box, &QMessageBox::finished);
-}
-
-// ---- Finishing attempts ----
-
-void AppState::finishingPhaseChanged(const Phase &oldPhase)
-{
-    const bool nowProcessing = m_phase.is(Phase::Kind::processing);
-    const bool wasProcessing = oldPhase.is(Phase::Kind::processing);
-    if (nowProcessing && !wasProcessing) {
-        ++finishingToken;
-        finishingAbandoned = false;
-        finishingStartedAt = QDateTime::currentDateTimeUtc();
-        refreshFinishingTimeout();
-    } else if (!nowProcessing && wasProcessing) {
-        cancelFinishingTimeout();
-    }
-}
-
-void AppState::cancelFinishingTimeout()
-{
-    // The timer may be the one whose signal is running right now, so it goes later.
-    if (m_finishingTimeout) {
-        m_finishingTimeout->stop();
-        m_finishingTimeout.release()->deleteLater();
-    }
-}
-
-void AppState::refreshFinishingTimeout()
-{
-    cancelFinishingTimeout();
-    if (!m_phase.is(Phase::Kind::processing) || finishingAbandoned)
-        return;
-
-    const qint64 elapsedMs = finishingStartedAt.msecsTo(QDateTime::currentDateTimeUtc());
-    qint64 delayMs = kOverallFinishingLimitSeconds * 1000 - elapsedMs;
-    if (!annotatingScreenshot() && !namingCapture)
-        delayMs = std::min(delayMs, kIdleFinishingLimitSeconds * 1000);
-
-    m_finishingTimeout = std::make_unique<QTimer>();
-    m_finishingTimeout->setSingleShot(true);
-    m_finishingTimeout->setTimerType(Qt::PreciseTimer);
-    const int token = finishingToken;
-    connect(m_finishingTimeout.get(), &QTimer::timeout, this, [this, token] { giveUpOnFinishing(token); });
-    m_finishingTimeout->start(int(std::clamp<qint64>(delayMs, 0, std::numeric_limits<int>::max())));
-}
-
-QCoro::Task<> AppState::giveUpOnFinishing(int token)
-{
-    if (token != finishingToken || finishingAbandoned || !m_phase.is(Phase::Kind::processing))
-        co_return;
-
-    const std::optional<QString> file = recoverableCapture();
-    finishingAbandoned = true;
-    ++finishingToken; // every pending step of this attempt now drops its result
-    setAnnotatingScreenshot(false);
-    namingCapture = false;
-    refreshFinishingTimeout();
-    if (NameCapturePrompt::isOpen())
-        NameCapturePrompt::cancelCurrent();
-
-    FileLog::write(QStringLiteral("finishing timed out; file ") + file.value_or(QStringLiteral("none")));
-    if (file)
-        m_platform.workspace.revealFile(*file);
-
-    const QString captures = Config::capturesFolder();
-    QString informative;
-    if (!file)
-        informative = L10n::tr(QStringLiteral("Nothing was saved. Tovrika reset so you can try again."));
-    else if (file->startsWith(captures + QLatin1Char('/')))
-        informative = L10n::tr(QStringLiteral("The file is in Movies/Tovrika and was opened for you. Tovrika reset so you can try again."));
-    else
-        informative = L10n::tr(QStringLiteral("The file was opened for you. Nothing was uploaded, and Tovrika reset so you can try again."));
-
-    QPointer<AppState> self(this);
-    auto *box = openAlert(QMessageBox::Warning, L10n::tr(QStringLiteral("Couldn't finish that capture")), informative);
-    box->addButton(L10n::tr(QStringLiteral("OK")), QMessageBox::AcceptRole);
-    present(box);
-    co_await qCoro(box, &QMessageBox::finished);
-    if (!self)
-        co_return;
-    setPhase(Phase::idle());
-}
-
-bool AppState::nonEmptyFile(const QString &path, const std::optional<QDateTime> &modifiedAfter)
-{
-    const QFileInfo info(path);
-    if (!info.exists() || info.size() < 1)
-        return false;
-    const QDateTime modified = info.lastModified();
-    if (!modifiedAfter || !modified.isValid())
-        return true;
-    return modified >= *modifiedAfter;
-}
-
-std::optional<QString> AppState::recoverableCapture() const
-{
-    if (finishingFile && nonEmptyFile(*finishingFile, std::nullopt))
-        return finishingFile;
-
-    static const QStringList extensions = {QStringLiteral("png"), QStringLiteral("mp4"), QStringLiteral("mov"),
-                                           QStringLiteral("gif")};
-    const QDateTime notBefore = finishingStartedAt.addSecs(-2);
-    std::optional<QString> newest;
-    QDateTime newestDate;
-    for (const QFileInfo &entry : QDir(Config::capturesFolder()).entryInfoList(QDir::Files)) {
-        if (!extensions.contains(entry.suffix().toLower()) || !nonEmptyFile(entry.absoluteFilePath(), notBefore))
-            continue;
-        const QDateTime modified = entry.lastModified();
-        if (!newest || (modified.isValid() && (!newestDate.isValid() || modified > newestDate))) {
-            newest = entry.absoluteFilePath();
-            newestDate = modified;
-        }
-    }
-    return newest;
+    Alerts::present(box);
+    co_await Alerts::finished(box);
 }

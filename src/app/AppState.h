@@ -6,29 +6,51 @@
 #include "app/ActiveRecording.h"
 #include "app/AppPhase.h"
 #include "app/LastSelection.h"
+#include "app/MediaDevice.h"
 #include "app/RecentCapture.h"
+#include "capture/CaptureOverlays.h"
+#include "capture/Recorder.h"
+#include "hotkeys/HotKeys.h"
+#include "pickers/TranslationPicker.h"
 #include "platform/Platform.h"
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
+#include <QRectF>
 #include <QTimer>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <qcorotask.h>
 
 class ApiClient;
 class AuthService;
+class MediaToolkit;
 class UserFacingError;
+
+// The recorder and the windows around a recording; the program makes the real ones, tests
+// hand in fakes. AppState owns them.
+struct CaptureServices {
+    std::unique_ptr<Recorder> recorder;
+    std::unique_ptr<CaptureOverlays> overlays;
+    std::unique_ptr<TranslationPicker> translationPicker; // absent: no translated recordings
+
+    static CaptureServices live(const Platform &platform);
+};
 
 class AppState final : public QObject {
     Q_OBJECT
 public:
     using Phase = AppPhase;
 
+    // Shares of at most this many bytes are accepted by the service ("2 GB").
+    static constexpr qint64 shareLimitBytes = 2'147'483'648;
+
     explicit AppState(Platform platform, QObject *parent = nullptr);
+    AppState(Platform platform, CaptureServices services, QObject *parent = nullptr);
     ~AppState() override;
 
     // The running program's state, once start-up is over.
@@ -39,6 +61,13 @@ public:
     // The web service client, made on first use and then kept.
     ApiClient &api();
     QNetworkAccessManager &network() { return m_network; }
+    Recorder &recorder() { return *m_capture.recorder; }
+    CaptureOverlays &overlays() { return *m_capture.overlays; }
+    HotKeys &hotKeys() { return *m_hotKeys; }
+    MediaToolkit &media() { return m_platform.media; }
+
+    // The time the recording clock reads; tests move it.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
 
     // ---- Published state (changed() follows every change) ----
     const Phase &phase() const { return m_phase; }
@@ -115,7 +144,53 @@ public:
     std::optional<QString> finishingFile;
     QDateTime finishingStartedAt;
 
+    // ---- Recording control ----
+    // Idle: starts a full-screen (of the screen with the keyboard) or an area recording.
+    // Recording: stops it. Otherwise nothing.
+    void toggleRecording(bool fullScreen);
+    QCoro::Task<> startFullScreenRecording(quint32 displayID);
+    QCoro::Task<> startAreaRecording();
+    QCoro::Task<> startGifRecording();
+    QCoro::Task<> recordWithTranslation();
+    void quickRecordLastSelection();
+    // After a 3-second countdown (cancellable), records the display or the rectangle of it.
+    // A second call while one is under way is dropped.
+    QCoro::Task<> startRecording(quint32 displayID, std::optional<QRectF> sourceRect, bool asGif, bool restarting);
+    // Pausing ends the current segment file, resuming starts the next one.
+    QCoro::Task<> togglePauseRecording();
+    QCoro::Task<> stopRecording();
+    QCoro::Task<> discardRecording();
+    QCoro::Task<> redoRecording();
+    // The recorder ended on its own, with the segment it wrote (if any).
+    void handleExternalStop(std::optional<QString> file, std::optional<PlatformError> error);
+    // One tick of the elapsed timer: the elapsed text, the share limit and the GIF length.
+    void elapsedTick();
+    bool elapsedTimerRunning() const { return m_elapsedTimer.isActive(); }
+    // Bytes of the current recording's segment files, the one being written included.
+    qint64 recordingBytesSoFar() const;
+
+    QList<MediaDevice> audioInputDevices() const;
+    QList<MediaDevice> cameraDevices() const;
+    QString systemDefaultMicrophoneLabel() const;
+    // The microphone for the next segment (none when the microphone is off); logs its name.
+    std::optional<QString> microphoneForRecording();
+    std::optional<QString> resolvedMicrophoneDeviceID(const std::optional<QString> &id) const;
+    std::optional<QString> microphoneDeviceName(const std::optional<QString> &id) const;
+
+    // "<prefix> 2026-12-11 at 6.07.40 AM.<ext>", the date in the user's locale.
+    static QString captureName(const QString &prefix, const QString &ext, const QDateTime &when);
+    // A path in the captures folder named by captureName that no file has yet: a second file
+    // within the same second gets " 2", then " 3", before the extension.
+    QString newCaptureFile(const QString &prefix, const QString &ext) const;
+
+    // Joins or optimises the segments, checks size and silence, then hands the file on.
+    QCoro::Task<> finishAndPublish(QList<QString> segments, int token);
+    // Whether a finishing attempt may still touch the state.
+    bool finishingIsCurrent(int token) const { return token == finishingToken && !finishingAbandoned; }
+
     // ---- Actions ----
+    // What a global hotkey does.
+    void dispatchHotKey(HotKeys::Action action);
     // URLs handed to the program ("tovrika://record", ...).
     void openUrls(const QList<QUrl> &urls);
     // The user started the program again while it runs.
@@ -157,6 +232,19 @@ signals:
 
 private:
     void readSettings();
+    void startElapsedTimer(const QDateTime &started);
+    void stopElapsedTimer();
+    void updateElapsed(const QDateTime &started);
+    void stopIfAtShareLimit();
+    void hideRecordingOverlays();
+    void registerHotKeysUnlessSuspended();
+    // Ends the recording's bookkeeping for stop, discard and redo: answers its segments and the
+    // finishing token of the new attempt.
+    std::pair<QList<QString>, int> endRecordingForFinishing();
+    QCoro::Task<> startSelectedRecording(bool asGif);
+    // Starts the recorder on a new segment file with the chosen microphone; throws its error.
+    QCoro::Task<> startSegment(quint32 displayID, std::optional<QRectF> sourceRect, QString file);
+    QCoro::Task<> handOverFinishedFile(QString file, int token);
     void finishingPhaseChanged(const Phase &oldPhase);
     void cancelFinishingTimeout();
     void writeSetting(const QString &key, bool value);
@@ -201,6 +289,9 @@ private:
     std::optional<QString> m_libraryFolderId;
 
     std::unique_ptr<QTimer> m_finishingTimeout;
+    QTimer m_elapsedTimer;
+    CaptureServices m_capture;
+    std::unique_ptr<HotKeys> m_hotKeys;
     QNetworkAccessManager m_network;
     std::unique_ptr<AuthService> m_auth;
     std::unique_ptr<ApiClient> m_api;

@@ -14,7 +14,7 @@
 #include <optional>
 #include <qcorotask.h>
 
-class QWidget;
+#include <QWidget>
 
 class CameraBubble final : public QObject {
     Q_OBJECT

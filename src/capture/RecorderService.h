@@ -3,6 +3,7 @@
 // segment). Pausing is the caller's business: it stops one segment and starts the next.
 // Main thread only.
 
+#include "capture/Recorder.h"
 #include "platform/ScreenCapture.h"
 
 #include <QObject>
@@ -17,7 +18,7 @@
 
 class RecorderFinishWaiter;
 
-class RecorderService final : public QObject {
+class RecorderService final : public QObject, public Recorder {
     Q_OBJECT
 public:
     // How long the recorder waits at each point; tests shorten them.
@@ -36,17 +37,12 @@ public:
     RecorderService(ScreenCapture &capture, Timing timing, QObject *parent = nullptr);
     ~RecorderService() override;
 
-    // Starts recording a segment into `filePath`; throws CaptureError or PlatformError.
     QCoro::Task<> start(quint32 displayID, std::optional<QRectF> sourceRect, bool microphone, bool systemAudio,
-                        std::optional<QString> microphoneDeviceID, QString filePath);
-    // Ends the segment and answers its file; throws CaptureError or PlatformError.
-    QCoro::Task<QString> stop();
+                        std::optional<QString> microphoneDeviceID, QString filePath) override;
+    QCoro::Task<QString> stop() override;
+    std::optional<QString> currentFile() const override { return m_filePath; }
 
     bool isRecording() const { return m_stream != nullptr; }
-
-    // Called when the stream ended without being asked to, with the segment written so far.
-    using ExternalStop = std::function<void(std::optional<QString> filePath, std::optional<PlatformError> error)>;
-    ExternalStop onExternalStop;
 
     // Finds a display in the shareable content: three attempts, then the only display when
     // there is exactly one; throws CaptureError::displayNotFound or the platform's error.

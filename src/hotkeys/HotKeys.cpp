@@ -13,20 +13,21 @@ namespace {
 
 struct ActionInfo {
     HotKeys::Action action;
+    const char *caseName;
     const char *title;
     quint32 defaultKeyCode;
 };
 
 constexpr ActionInfo actionTable[] = {
-    {HotKeys::Action::toggleAreaRecording, "Record Selected Area", 22},
-    {HotKeys::Action::toggleFullScreenRecording, "Record Full Screen", 26},
-    {HotKeys::Action::screenshot, "Screenshot Selected Area", 23},
-    {HotKeys::Action::screenshotToClipboard, "Screenshot to Clipboard", 28},
-    {HotKeys::Action::quickRecord, "Record Again (Last Selection)", 25},
-    {HotKeys::Action::delayedScreenshot, "Delayed Screenshot", 29},
-    {HotKeys::Action::screenshotAnnotate, "Screenshot and Annotate", 21},
-    {HotKeys::Action::gifRecording, "Record GIF (10s)", 18},
-    {HotKeys::Action::copyTextFromScreen, "Copy Text from Screen", 19},
+    {HotKeys::Action::toggleAreaRecording, "toggleAreaRecording", "Record Selected Area", 22},
+    {HotKeys::Action::toggleFullScreenRecording, "toggleFullScreenRecording", "Record Full Screen", 26},
+    {HotKeys::Action::screenshot, "screenshot", "Screenshot Selected Area", 23},
+    {HotKeys::Action::screenshotToClipboard, "screenshotToClipboard", "Screenshot to Clipboard", 28},
+    {HotKeys::Action::quickRecord, "quickRecord", "Record Again (Last Selection)", 25},
+    {HotKeys::Action::delayedScreenshot, "delayedScreenshot", "Delayed Screenshot", 29},
+    {HotKeys::Action::screenshotAnnotate, "screenshotAnnotate", "Screenshot and Annotate", 21},
+    {HotKeys::Action::gifRecording, "gifRecording", "Record GIF (10s)", 18},
+    {HotKeys::Action::copyTextFromScreen, "copyTextFromScreen", "Copy Text from Screen", 19},
 };
 
 constexpr quint32 defaultModifiers = HotKeyCombo::option | HotKeyCombo::shift;
@@ -54,6 +55,11 @@ std::optional<HotKeys::Action> HotKeys::action(quint32 rawValue)
     if (rawValue < 1 || rawValue > std::size(actionTable))
         return std::nullopt;
     return Action(rawValue);
+}
+
+QString HotKeys::caseName(Action action)
+{
+    return QString::fromLatin1(info(action).caseName);
 }
 
 QString HotKeys::title(Action action)

@@ -39,6 +39,8 @@ public:
     // In declaration order, the order of the settings window and of the defaults.
     static const QList<Action> &allActions();
     static std::optional<Action> action(quint32 rawValue);
+    // The action's name in log lines, e.g. "quickRecord".
+    static QString caseName(Action action);
     // The action's name as shown to the user (localised).
     static QString title(Action action);
     static HotKeyCombo defaultCombo(Action action);

@@ -10,6 +10,10 @@ class Workspace;
 class LoginItem;
 class CredentialStore;
 class WebAuthSheet;
+class ScreenCapture;
+class MediaToolkit;
+class GlobalKeyGrabber;
+class Cameras;
 
 struct Platform {
     SettingsStore &settings;
@@ -20,4 +24,8 @@ struct Platform {
     LoginItem &loginItem;
     CredentialStore &credentials;
     WebAuthSheet &webAuth;
+    ScreenCapture &screenCapture;
+    MediaToolkit &media;
+    GlobalKeyGrabber &keys;
+    Cameras &cameras;
 };

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <optional>
 
 struct ScreenInfo {
     quint32 displayID = 0;   // stable per output across runs; 0 means "unknown screen"
@@ -22,4 +23,6 @@ public:
     // In the system's screen order; the primary screen is not necessarily first.
     virtual QList<ScreenInfo> screens() const = 0;
     virtual ScreenInfo primaryScreen() const = 0;
+    // The screen holding the window that has the keyboard, if one of ours has it.
+    virtual std::optional<ScreenInfo> keyWindowScreen() const = 0;
 };

@@ -43,7 +43,8 @@ TEST(SignIn, EndToEndThroughTheBrowserAndTheUrlHandOver)
     Keychain::remove(QStringLiteral("refreshToken"));
     Platform platform = fake.platform();
     Platform real{platform.settings, platform.screens, platform.notifications, platform.clipboard,
-                  platform.workspace, platform.loginItem, secrets, browser};
+                  platform.workspace, platform.loginItem, secrets, browser,
+                  platform.screenCapture, platform.media, platform.keys, platform.cameras};
     AppState app(real);
     SingleInstance instance;
     ASSERT_TRUE(instance.tryLock());

@@ -35,7 +35,8 @@ FakePlatform::~FakePlatform()
 
 Platform FakePlatform::platform()
 {
-    return Platform{settings, screens, notifications, clipboard, workspace, loginItem, credentials, webAuth};
+    return Platform{settings, screens, notifications, clipboard, workspace, loginItem, credentials, webAuth,
+                    screenCapture, media, keys, cameras};
 }
 
 QCoro::Task<QUrl> FakeWebAuthSheet::present(QUrl authorizeUrl)

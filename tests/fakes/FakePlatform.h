@@ -1,6 +1,10 @@
 #pragma once
 // In-memory stand-ins for the desktop facilities, recording what the program asked of them.
 
+#include "fakes/FakeCameras.h"
+#include "fakes/FakeKeyGrabber.h"
+#include "fakes/FakeMediaToolkit.h"
+#include "fakes/FakeScreenCapture.h"
 #include "platform/Clipboard.h"
 #include "platform/CredentialStore.h"
 #include "platform/DesktopNotifications.h"
@@ -30,7 +34,9 @@ class FakeScreens final : public Screens {
 public:
     QList<ScreenInfo> screens() const override { return list; }
     ScreenInfo primaryScreen() const override { return list.isEmpty() ? ScreenInfo{} : list.first(); }
+    std::optional<ScreenInfo> keyWindowScreen() const override { return keyWindow; }
     QList<ScreenInfo> list;
+    std::optional<ScreenInfo> keyWindow;
 };
 
 class FakeNotifications final : public DesktopNotifications {
@@ -131,4 +137,8 @@ public:
     FakeLoginItem loginItem;
     FakeCredentialStore credentials;
     FakeWebAuthSheet webAuth;
+    FakeScreenCapture screenCapture;
+    FakeMediaToolkit media;
+    FakeKeyGrabber keys;
+    FakeCameras cameras;
 };

@@ -26,4 +26,8 @@ private:
     std::unique_ptr<LoginItem> m_loginItem;
     std::unique_ptr<CredentialStore> m_credentials;
     std::unique_ptr<WebAuthSheet> m_webAuth;
+    std::unique_ptr<ScreenCapture> m_screenCapture;
+    std::unique_ptr<MediaToolkit> m_media;
+    std::unique_ptr<GlobalKeyGrabber> m_keys;
+    std::unique_ptr<Cameras> m_cameras;
 };

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 quint32 QtScreens::displayIdForOutput(const QString &outputName)
 {
@@ -37,4 +38,12 @@ ScreenInfo QtScreens::primaryScreen() const
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? describe(*screen) : ScreenInfo{};
+}
+
+std::optional<ScreenInfo> QtScreens::keyWindowScreen() const
+{
+    const QWindow *window = QGuiApplication::focusWindow();
+    if (!window || !window->screen())
+        return std::nullopt;
+    return describe(*window->screen());
 }
