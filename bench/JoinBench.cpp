@@ -1,6 +1,9 @@
-// Finishes a recording the way the app does: joins its segments into one file, then rewrites
-// that file with its index at the front for streaming. Prints "seconds=<both steps>
-// join_seconds=<s> rewrite_seconds=<s>".
+// Finishes a recording one of the two ways the app does, and times it. A recording of several
+// segments is only joined (the join already writes the index at the front); a recording of one
+// segment is only rewritten in place with its index at the front for streaming.
+//   join_bench join OUTPUT SEGMENT...   joins the segments into OUTPUT
+//   join_bench rewrite FILE             rewrites FILE in place for streaming
+// Prints "seconds=<s>".
 
 #include "app/CaptureMedia.h"
 #include "platform/linux/FfmpegMediaToolkit.h"
@@ -13,29 +16,47 @@
 
 namespace {
 
-// The rewrite never throws: it keeps the joined file as it was and says so in the log.
+// The rewrite never throws: it keeps the file as it was and says so in the log.
 std::atomic<bool> rewriteFailed{false};
 
-QCoro::Task<> finish(MediaToolkit *media, QList<QString> segments, QString output, int *status)
+void report(const QElapsedTimer &clock)
+{
+    std::printf("seconds=%.3f\n", double(clock.nsecsElapsed()) / 1e9);
+}
+
+QCoro::Task<> join(MediaToolkit *media, QList<QString> segments, QString output, int *status)
 {
     try {
         QElapsedTimer clock;
         clock.start();
         co_await CaptureMedia::mergeSegments(*media, segments, output);
-        const qint64 joined = clock.elapsed();
-        co_await CaptureMedia::optimizeForStreaming(*media, output);
-        const qint64 rewritten = clock.elapsed();
-        if (rewriteFailed) {
-            std::fprintf(stderr, "the rewrite for streaming failed\n");
-        } else {
-            std::printf("seconds=%.3f join_seconds=%.3f rewrite_seconds=%.3f\n", double(rewritten) / 1000.0,
-                        double(joined) / 1000.0, double(rewritten - joined) / 1000.0);
-            *status = 0;
-        }
+        report(clock);
+        *status = 0;
     } catch (const std::exception &error) {
         std::fprintf(stderr, "join failed: %s\n", error.what());
     }
     QCoreApplication::quit();
+}
+
+QCoro::Task<> rewrite(MediaToolkit *media, QString file, int *status)
+{
+    QElapsedTimer clock;
+    clock.start();
+    co_await CaptureMedia::optimizeForStreaming(*media, file);
+    if (rewriteFailed) {
+        std::fprintf(stderr, "the rewrite for streaming failed\n");
+    } else {
+        report(clock);
+        *status = 0;
+    }
+    QCoreApplication::quit();
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: join_bench join OUTPUT SEGMENT...\n"
+                         "       join_bench rewrite FILE\n");
+    return 2;
 }
 
 } // namespace
@@ -43,20 +64,22 @@ QCoro::Task<> finish(MediaToolkit *media, QList<QString> segments, QString outpu
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() < 3) {
-        std::fprintf(stderr, "usage: join_bench OUTPUT SEGMENT...\n");
-        return 2;
-    }
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 3)
+        return usage();
+    const QString mode = arguments[1];
+    const bool joining = mode == QLatin1String("join") && arguments.size() >= 4;
+    const bool rewriting = mode == QLatin1String("rewrite") && arguments.size() == 3;
+    if (!joining && !rewriting)
+        return usage();
     FileLog::setOnWrite([](const QString &message) {
         if (message.startsWith(QLatin1String("optimize for streaming")))
             rewriteFailed = true;
     });
     FfmpegMediaToolkit media;
-    const QString output = arguments[1];
-    const QList<QString> segments = arguments.mid(2);
     int status = 1;
-    auto running = finish(&media, segments, output, &status);
+    auto running = joining ? join(&media, arguments.mid(3), arguments[2], &status)
+                           : rewrite(&media, arguments[2], &status);
     QCoreApplication::exec();
     return status;
 }
