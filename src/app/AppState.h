@@ -4,6 +4,7 @@
 // loads and stores the settings, and carries out the user's actions. Main thread only.
 
 #include "app/ActiveRecording.h"
+#include "app/CaptureKind.h"
 #include "app/AppPhase.h"
 #include "app/LastSelection.h"
 #include "app/MediaDevice.h"
@@ -11,8 +12,11 @@
 #include "capture/CaptureOverlays.h"
 #include "capture/Recorder.h"
 #include "hotkeys/HotKeys.h"
+#include "pickers/QuizPicker.h"
 #include "pickers/TranslationPicker.h"
+#include "pickers/ViewerPicker.h"
 #include "platform/Platform.h"
+#include "service/WireRecords.h"
 
 #include <QDateTime>
 #include <QNetworkAccessManager>
@@ -37,6 +41,8 @@ struct CaptureServices {
     std::unique_ptr<Recorder> recorder;
     std::unique_ptr<CaptureOverlays> overlays;
     std::unique_ptr<TranslationPicker> translationPicker; // absent: no translated recordings
+    std::unique_ptr<ViewerPicker> viewerPicker;           // absent: no viewers to choose
+    std::unique_ptr<QuizPicker> quizPicker;
 
     static CaptureServices live(const Platform &platform);
 };
@@ -89,6 +95,9 @@ public:
     void setLastSelection(const std::optional<LastSelection> &selection);
     const QList<RecentCapture> &recentCaptures() const { return m_recentCaptures; }
     void setRecentCaptures(const QList<RecentCapture> &captures);
+    // The link of the last capture shared: the reserved one at first, then the final one.
+    const std::optional<ShareLink> &lastLink() const { return m_lastLink; }
+    void setLastLink(const std::optional<ShareLink> &link);
 
     // Library state (filled by the control panel's library).
     const QString &libraryQuery() const { return m_libraryQuery; }
@@ -152,6 +161,7 @@ public:
     QCoro::Task<> startAreaRecording();
     QCoro::Task<> startGifRecording();
     QCoro::Task<> recordWithTranslation();
+    bool canRecordWithTranslation() const { return m_capture.translationPicker != nullptr; }
     void quickRecordLastSelection();
     // After a 3-second countdown (cancellable), records the display or the rectangle of it.
     // A second call while one is under way is dropped.
@@ -187,6 +197,42 @@ public:
     QCoro::Task<> finishAndPublish(QList<QString> segments, int token);
     // Whether a finishing attempt may still touch the state.
     bool finishingIsCurrent(int token) const { return token == finishingToken && !finishingAbandoned; }
+
+    // ---- Publishing ----
+    struct PublishRequest {
+        QString file;
+        QString contentType;
+        CaptureKind kind = CaptureKind::video;
+        bool keptInCaptures = false; // failures add that the file is saved in the captures folder
+        bool retrying = false;       // the one retry after signing in again
+        bool titleIsDefault = true;
+        std::optional<int> finishingToken; // the finishing attempt it belongs to
+        std::optional<TranslationPlan> pendingTranslation;
+        bool copyLink = true;
+        bool ownsPhase = true; // drives the phase through uploading back to idle
+    };
+    enum class SignInReason { sessionExpired, notSignedIn };
+    static constexpr int recentCapturesKept = 10;
+
+    // Reserves the link (on the clipboard at once), uploads with progress, adds the poster and
+    // viewers, creates the share link. Never fails outward: failures are shown to the user.
+    QCoro::Task<> publish(PublishRequest request);
+    // Offers to rename the capture before it is shared; answers the file to use and whether its
+    // title is still the automatic one.
+    QCoro::Task<std::pair<QString, bool>> maybeRename(QString file, QString kind, int token);
+    // Uploads the video's first frame; the poster's blob name, or nothing on any failure.
+    QCoro::Task<std::optional<QString>> uploadPoster(QString video);
+    void rememberCapture(const ShareLink &link, const QString &file, CaptureKind kind);
+    // Answers true when the user signed in.
+    QCoro::Task<bool> promptToSignInAgain(QString file, bool keptInCaptures, SignInReason reason);
+    QCoro::Task<> presentUpdateRequired(QString file, bool keptInCaptures);
+    // From the menu: pick a video file and share it. Only when idle.
+    void uploadVideoFile();
+    // A file dropped on the program's window. Only when idle.
+    void uploadVideoFile(const QString &file);
+    QCoro::Task<> importAndPublish(QString file);
+    // Puts the last link on the clipboard.
+    void copyLastLink();
 
     // ---- Actions ----
     // What a global hotkey does.
@@ -283,6 +329,7 @@ private:
     std::optional<LastSelection> m_lastSelection;
     bool m_recordingPaused = false;
     QList<RecentCapture> m_recentCaptures;
+    std::optional<ShareLink> m_lastLink;
     QString m_libraryQuery;
     QString m_libraryError;
     bool m_libraryLoading = false;

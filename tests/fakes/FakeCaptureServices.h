@@ -119,6 +119,8 @@ public:
         ++runs;
         co_return std::optional<TranslationChoice>(choice);
     }
+    TranslationPlan savedPlan() const override { return plan; }
     std::optional<TranslationChoice> choice;
+    TranslationPlan plan;
     int runs = 0;
 };
