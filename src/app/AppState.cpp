@@ -184,6 +184,7 @@ void AppState::setSignedInAs(const std::optional<QString> &name) { assign(m_sign
 void AppState::setSigningIn(bool on) { assign(m_signingIn, on); }
 void AppState::setElapsed(const QString &text) { assign(m_elapsed, text); }
 void AppState::setRecordingPaused(bool paused) { assign(m_recordingPaused, paused); }
+void AppState::setLastLink(const std::optional<ShareLink> &link) { assign(m_lastLink, link); }
 
 void AppState::setAnnotatingScreenshot(bool on)
 {

@@ -275,6 +275,8 @@ signals:
     void phaseChanged(const AppPhase &oldPhase);
     // The user asked for the program's window (reopen, welcome).
     void windowRequested();
+    // The user asked to look for a newer version now.
+    void updateCheckRequested();
 
 private:
     void readSettings();
@@ -290,7 +292,6 @@ private:
     QCoro::Task<> startSelectedRecording(bool asGif);
     // Starts the recorder on a new segment file with the chosen microphone; throws its error.
     QCoro::Task<> startSegment(quint32 displayID, std::optional<QRectF> sourceRect, QString file);
-    QCoro::Task<> handOverFinishedFile(QString file, int token);
     void finishingPhaseChanged(const Phase &oldPhase);
     void cancelFinishingTimeout();
     void writeSetting(const QString &key, bool value);

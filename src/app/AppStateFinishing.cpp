@@ -76,6 +76,14 @@ QCoro::Task<> AppState::finishAndPublish(QList<QString> segments, int token)
         co_return;
     }
 
+    const QString kind = QStringLiteral("recording");
+    const std::pair<QString, bool> named = co_await maybeRename(file, kind, token);
+    if (!self || !finishingIsCurrent(token))
+        co_return;
+    file = named.first;
+    const bool titleIsDefault = named.second;
+    finishingFile = file;
+
     if (micEnabled()) {
         const bool silent = co_await CaptureMedia::audioLooksSilent(m_platform.media, file);
         if (!self || !finishingIsCurrent(token))
@@ -86,19 +94,17 @@ QCoro::Task<> AppState::finishAndPublish(QList<QString> segments, int token)
                                       {{QStringLiteral("device"), recordingMicrophoneName.value_or(L10n::tr(QStringLiteral("your microphone")))}}));
     }
 
-    co_await handOverFinishedFile(file, token);
+    PublishRequest request;
+    request.file = file;
+    request.contentType = QStringLiteral("video/mp4");
+    request.kind = recordingAsGif ? CaptureKind::gif : CaptureKind::video;
+    request.keptInCaptures = true;
+    request.titleIsDefault = titleIsDefault;
+    request.finishingToken = token;
+    co_await publish(request);
     if (self)
         recordingAsGif = false;
 }
-
-QCoro::Task<> AppState::handOverFinishedFile(QString file, int token)
-{
-    if (!finishingIsCurrent(token))
-        co_return;
-    FileLog::write(QStringLiteral("recording finished: ") + file);
-    setPhase(Phase::idle());
-}
-
 // ---- Finishing attempts ----
 
 void AppState::finishingPhaseChanged(const Phase &oldPhase)
