@@ -246,6 +246,7 @@ void AppState::openUrls(const QList<QUrl> &urls)
         if (!TovrikaUrl::isRecordRequest(url))
             continue;
         translationArmed = false;
+        FileLog::write(QStringLiteral("url: area recording requested (%1)").arg(url.toString()));
         // Only from idle: a selection over a running recording would orphan it.
         if (!m_phase.is(Phase::Kind::idle)) {
             FileLog::write(QStringLiteral("url: record ignored while phase %1").arg(m_phase.description()));

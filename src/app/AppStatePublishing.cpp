@@ -47,9 +47,11 @@ FailureKind classify(const std::exception &error, bool retrying)
     return FailureKind::other;
 }
 
+// Files in the temporary folder (converted imports) are gone soon; the captures folder never
+// counts as temporary, even when it lives under the temporary folder.
 bool isTemporary(const QString &path)
 {
-    return path.startsWith(QDir::tempPath() + QLatin1Char('/'));
+    return path.startsWith(QDir::tempPath() + QLatin1Char('/')) && !path.startsWith(Config::capturesFolder() + QLatin1Char('/'));
 }
 
 } // namespace
