@@ -289,6 +289,9 @@ private:
     // Ends the recording's bookkeeping for stop, discard and redo: answers its segments and the
     // finishing token of the new attempt.
     std::pair<QList<QString>, int> endRecordingForFinishing();
+    // Discard and redo: ends the recording, stops the recorder and answers every segment file
+    // with the token; sets discardingRecording, which the caller clears.
+    QCoro::Task<std::pair<QList<QString>, int>> stopForDiscard();
     QCoro::Task<> startSelectedRecording(bool asGif);
     // Starts the recorder on a new segment file with the chosen microphone; throws its error.
     QCoro::Task<> startSegment(quint32 displayID, std::optional<QRectF> sourceRect, QString file);

@@ -484,29 +484,35 @@ QCoro::Task<> AppState::stopRecording()
     co_await finishAndPublish(segments, token);
 }
 
-QCoro::Task<> AppState::discardRecording()
+QCoro::Task<std::pair<QList<QString>, int>> AppState::stopForDiscard()
 {
-    if (!m_phase.is(Phase::Kind::recording))
-        co_return;
     QPointer<AppState> self(this);
     discardingRecording = true;
     const auto ended = endRecordingForFinishing();
     QList<QString> segments = ended.first;
     const int token = ended.second;
-    std::optional<QString> file;
     try {
-        file = co_await m_capture.recorder->stop();
+        const QString file = co_await m_capture.recorder->stop();
+        if (self && finishingIsCurrent(token)) {
+            segments.append(file);
+            finishingFile = file;
+        }
     } catch (const std::exception &) {
         // nothing was being recorded, or it failed: there is nothing more to delete
     }
+    co_return std::pair(segments, token);
+}
+
+QCoro::Task<> AppState::discardRecording()
+{
+    if (!m_phase.is(Phase::Kind::recording))
+        co_return;
+    QPointer<AppState> self(this);
+    const std::pair<QList<QString>, int> stopped = co_await stopForDiscard();
     if (!self)
         co_return;
-    if (file && finishingIsCurrent(token)) {
-        segments.append(*file);
-        finishingFile = file;
-    }
-    if (finishingIsCurrent(token)) {
-        deleteFiles(segments);
+    if (finishingIsCurrent(stopped.second)) {
+        deleteFiles(stopped.first);
         recordingAsGif = false;
         setPhase(Phase::idle());
         notify(QStringLiteral("Recording discarded"), QStringLiteral("Nothing was saved or uploaded."));
@@ -520,20 +526,10 @@ QCoro::Task<> AppState::redoRecording()
         co_return;
     QPointer<AppState> self(this);
     const ActiveRecording kept = *activeRecording;
-    discardingRecording = true;
-    const auto ended = endRecordingForFinishing();
-    QList<QString> segments = ended.first;
-    const int token = ended.second;
-    std::optional<QString> file;
-    try {
-        file = co_await m_capture.recorder->stop();
-    } catch (const std::exception &) {
-    }
+    const std::pair<QList<QString>, int> stopped = co_await stopForDiscard();
     if (!self)
         co_return;
-    if (file && finishingIsCurrent(token))
-        segments.append(*file);
-    deleteFiles(segments);
+    deleteFiles(stopped.first);
     recordingAsGif = false;
     setPhase(Phase::idle());
     discardingRecording = false;
