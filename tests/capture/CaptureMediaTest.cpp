@@ -54,6 +54,29 @@ double streamStart(const QString &path, const QString &type)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed().toDouble();
 }
 
+// Bytes of free space between the index and the media data at the top level of an MPEG-4 file.
+qint64 freeBytesBeforeMedia(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    qint64 offset = 0;
+    qint64 freeBytes = 0;
+    while (offset + 8 <= file.size()) {
+        file.seek(offset);
+        const QByteArray header = file.read(8);
+        const qint64 size = (qint64(quint8(header[0])) << 24) | (qint64(quint8(header[1])) << 16)
+            | (qint64(quint8(header[2])) << 8) | qint64(quint8(header[3]));
+        const QByteArray type = header.mid(4, 4);
+        if (type == "mdat" || size < 8)
+            break;
+        if (type == "free" || type == "skip")
+            freeBytes += size;
+        offset += size;
+    }
+    return freeBytes;
+}
+
 } // namespace
 
 TEST_F(CaptureMediaTest, ThreeSegmentsJoinByCopyingPacketsWithTheIndexFirst)
@@ -163,6 +186,37 @@ TEST_F(CaptureMediaTest, OptimizingRewritesInPlaceOrKeepsTheFileUntouched)
         EXPECT_EQ(TestSupport::readFile(odd), contents);
         EXPECT_EQ(entries().size(), 2);
     }
+}
+
+TEST_F(CaptureMediaTest, TheIndexGoesFirstInTheRoomKeptForItOrAfterwardsWhenItDoesNotFit)
+{
+    const QString recording = clip(QStringLiteral("Screen Recording.mp4"), {3, Sound::tone});
+    const QStringList video = MediaFixtures::packetHashes(recording, QStringLiteral("v"));
+    const QStringList audio = MediaFixtures::packetHashes(recording, QStringLiteral("a"));
+    struct Case {
+        const char *what;
+        qint64 room;
+    };
+    const Case cases[] = {{"room estimated from the recording's own index", -1}, {"far too little room", 64}};
+    QList<qint64> freeBytes;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString copy = dir.filePath(QStringLiteral("copy%1.mp4").arg(freeBytes.size()));
+        EXPECT_NO_THROW(FfmpegMediaToolkit::writePassthrough(recording, copy, c.room));
+        const MediaProbe::Result probe = MediaProbe::probe(copy);
+        ASSERT_TRUE(probe.ok) << probe.errors.toStdString();
+        EXPECT_NEAR(probe.durationSeconds, 3, 0.1);
+        const QStringList boxes = MediaProbe::topLevelBoxes(copy);
+        ASSERT_TRUE(boxes.contains(QStringLiteral("moov"))) << boxes.join(' ').toStdString();
+        EXPECT_LT(boxes.indexOf(QStringLiteral("moov")), boxes.indexOf(QStringLiteral("mdat"))) << boxes.join(' ').toStdString();
+        EXPECT_EQ(MediaFixtures::packetHashes(copy, QStringLiteral("v")), video);
+        EXPECT_EQ(MediaFixtures::packetHashes(copy, QStringLiteral("a")), audio);
+        freeBytes << freeBytesBeforeMedia(copy);
+    }
+    // Written in one pass, the unused part of the room stays behind the index; moved there
+    // afterwards, the index takes no more than it needs.
+    EXPECT_GT(freeBytes[0], freeBytes[1]);
+    EXPECT_EQ(entries().size(), 3);
 }
 
 TEST_F(CaptureMediaTest, ImportsAreRewrittenAsMp4OrRefused)

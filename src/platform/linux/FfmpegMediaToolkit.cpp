@@ -59,7 +59,44 @@ Outcome<T> attempt(Work work)
     }
 }
 
-Ffmpeg::Input openInput(const QString &path)
+bool isTrack(const AVStream *stream)
+{
+    const AVMediaType type = stream->codecpar->codec_type;
+    return (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+bool isMp4(const AVFormatContext *input)
+{
+    return QLatin1String(input->iformat->name).contains(QLatin1String("mp4"));
+}
+
+// An MP4 (or QuickTime) file's header names every track's codec and indexes every sample,
+// fragmented files included: their fragments are indexed as the header is read.
+bool headerDescribesTracks(const AVFormatContext *input)
+{
+    if (!isMp4(input))
+        return false;
+    int tracks = 0;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream *stream = input->streams[i];
+        if (!isTrack(stream))
+            continue;
+        if (stream->codecpar->codec_id == AV_CODEC_ID_NONE || avformat_index_get_entries_count(stream) <= 0)
+            return false;
+        ++tracks;
+    }
+    return tracks > 0;
+}
+
+enum class Probe {
+    // Every track's parameters complete, as copying them into a new file needs. FFmpeg finds
+    // some only by decoding the first pictures, which takes a while for large ones.
+    fully,
+    // The header alone, when it says all that inspecting the tracks needs.
+    whenNeeded,
+};
+
+Ffmpeg::Input openInput(const QString &path, Probe probe = Probe::fully)
 {
     Ffmpeg::initialise();
     AVFormatContext *context = nullptr;
@@ -67,16 +104,12 @@ Ffmpeg::Input openInput(const QString &path)
     if (status < 0)
         throw cannotOpen(path, status);
     Ffmpeg::Input input(context);
+    if (probe == Probe::whenNeeded && headerDescribesTracks(context))
+        return input;
     status = avformat_find_stream_info(context, nullptr);
     if (status < 0)
         throw cannotOpen(path, status);
     return input;
-}
-
-bool isTrack(const AVStream *stream)
-{
-    const AVMediaType type = stream->codecpar->codec_type;
-    return (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
 }
 
 qint64 toMicroseconds(int64_t value, AVRational timeBase)
@@ -103,7 +136,7 @@ struct TrackSpan {
 QList<TrackSpan> measureTracks(AVFormatContext *input)
 {
     QList<TrackSpan> spans(int(input->nb_streams));
-    bool indexed = QLatin1String(input->iformat->name).contains(QLatin1String("mp4"));
+    bool indexed = isMp4(input);
     for (unsigned i = 0; i < input->nb_streams && indexed; ++i)
         indexed = !isTrack(input->streams[i]) || avformat_index_get_entries_count(input->streams[i]) > 0;
     if (indexed) {
@@ -130,6 +163,204 @@ QList<TrackSpan> measureTracks(AVFormatContext *input)
         av_packet_unref(packet.get());
     }
     return spans;
+}
+
+PlatformError unsupported(const QString &reason)
+{
+    return mediaError(MediaToolkitErrors::unsupported, QStringLiteral("The video can't be rewritten without re-encoding: {reason}"), reason);
+}
+
+PlatformError writeFailed(const QString &outputPath, int status)
+{
+    return mediaError(MediaToolkitErrors::writeFailed, QStringLiteral("The video couldn't be written: {reason}"),
+                      QStringLiteral("%1 (%2)").arg(Ffmpeg::errorText(status), QFileInfo(outputPath).fileName()));
+}
+
+// What of a source goes where in the new file.
+struct Piece {
+    int outputTrack;
+    qint64 atMicroseconds;
+    qint64 durationMicroseconds;
+};
+
+struct Source {
+    QString path;
+    Ffmpeg::Input input;
+    QHash<int, Piece> pieces; // source stream → where it goes
+    qint64 firstAt = 0;
+};
+
+// Room for the index at the front of the new file, or 0 when the sources do not say how many
+// samples they hold. The tables of the index that grow with the samples take at most 45 bytes
+// a sample: times (8), composition offsets (8), sizes (4), sync (4) and dependency (1) flags,
+// chunk offsets (8) and sample-to-chunk entries (12) with at most one chunk per sample; sound
+// has no sync or dependency flags and no composition offsets, but roll groups (10). The rest
+// is a few hundred bytes a track besides the codec's own setup data.
+qint64 indexRoomFor(const std::vector<Source> &sources)
+{
+    constexpr qint64 perSample = 48;
+    constexpr qint64 perTrack = 4096;
+    qint64 room = 16384;
+    for (const Source &source : sources) {
+        if (!isMp4(source.input.get()))
+            return 0;
+        for (auto piece = source.pieces.cbegin(); piece != source.pieces.cend(); ++piece) {
+            const AVStream *stream = source.input->streams[piece.key()];
+            // Pieces may end before their source does: its whole index bounds theirs.
+            const int samples = avformat_index_get_entries_count(stream);
+            if (samples <= 0)
+                return 0;
+            room += perTrack + stream->codecpar->extradata_size + perSample * samples;
+        }
+    }
+    // The muxer takes the room as an int.
+    return room <= std::numeric_limits<int>::max() ? room : 0;
+}
+
+enum class Written { done, indexDidNotFit };
+
+// Copies the sources' packets, without decoding them, into a new MP4 of `trackCount` tracks.
+// The index goes to the front so the video plays while it downloads: into `indexRoom` bytes
+// kept free for it before the media data, or, with no room given, moved there in a second
+// pass over the whole file.
+Written copyPackets(std::vector<Source> &sources, int trackCount, const QString &outputPath, qint64 indexRoom)
+{
+    Ffmpeg::initialise();
+    AVFormatContext *context = nullptr;
+    const QByteArray outputName = QFile::encodeName(outputPath);
+    int status = avformat_alloc_output_context2(&context, nullptr, "mp4", outputName.constData());
+    if (status < 0 || !context)
+        throw writeFailed(outputPath, status);
+    Ffmpeg::Output output(context);
+
+    // Each output track takes its format from its first piece; later pieces must match it,
+    // since nothing is re-encoded.
+    std::vector<const AVCodecParameters *> formats(size_t(trackCount), nullptr);
+    for (int t = 0; t < trackCount; ++t) {
+        AVStream *stream = avformat_new_stream(context, nullptr);
+        for (const Source &source : sources) {
+            for (auto piece = source.pieces.cbegin(); piece != source.pieces.cend(); ++piece) {
+                if (piece->outputTrack != t)
+                    continue;
+                const AVStream *from = source.input->streams[piece.key()];
+                const AVCodecParameters *format = from->codecpar;
+                if (avformat_query_codec(context->oformat, format->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+                    throw unsupported(QStringLiteral("MP4 cannot carry %1").arg(QString::fromUtf8(avcodec_get_name(format->codec_id))));
+                if (!formats[t]) {
+                    formats[t] = format;
+                    avcodec_parameters_copy(stream->codecpar, format);
+                    stream->codecpar->codec_tag = 0;
+                    stream->time_base = from->time_base;
+                    if (const uint8_t *matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+                        if (uint8_t *copy = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)))
+                            memcpy(copy, matrix, 9 * sizeof(int32_t));
+                    }
+                } else if (format->codec_id != formats[t]->codec_id || format->width != formats[t]->width
+                           || format->height != formats[t]->height || format->sample_rate != formats[t]->sample_rate
+                           || format->ch_layout.nb_channels != formats[t]->ch_layout.nb_channels) {
+                    throw unsupported(QStringLiteral("the pieces of track %1 differ in format").arg(t + 1));
+                }
+            }
+        }
+        if (!formats[t])
+            throw unsupported(QStringLiteral("track %1 is empty").arg(t + 1));
+    }
+
+    status = avio_open(&context->pb, outputName.constData(), AVIO_FLAG_WRITE);
+    if (status < 0)
+        throw writeFailed(outputPath, status);
+    const auto fail = [&](int code) {
+        output.reset();
+        QFile::remove(outputPath);
+        return writeFailed(outputPath, code);
+    };
+    AVDictionary *options = nullptr;
+    if (indexRoom > 0)
+        av_dict_set_int(&options, "moov_size", indexRoom, 0);
+    else
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    status = avformat_write_header(context, &options);
+    av_dict_free(&options);
+    if (status < 0)
+        throw fail(status);
+
+    std::vector<int64_t> lastDts(size_t(trackCount), AV_NOPTS_VALUE);
+    Ffmpeg::Packet packet = Ffmpeg::makePacket();
+    for (Source &source : sources) {
+        AVFormatContext *input = source.input.get();
+        for (unsigned i = 0; i < input->nb_streams; ++i) {
+            if (!source.pieces.contains(int(i)))
+                input->streams[i]->discard = AVDISCARD_ALL;
+        }
+        QHash<int, int64_t> startOf; // first time of each source stream, in its time base
+        while (av_read_frame(input, packet.get()) >= 0) {
+            const auto piece = source.pieces.constFind(packet->stream_index);
+            if (piece == source.pieces.cend()) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            const AVStream *from = input->streams[packet->stream_index];
+            AVStream *to = context->streams[piece->outputTrack];
+            if (packet->pts == AV_NOPTS_VALUE)
+                packet->pts = packet->dts;
+            if (packet->dts == AV_NOPTS_VALUE)
+                packet->dts = packet->pts;
+            if (!startOf.contains(packet->stream_index))
+                startOf.insert(packet->stream_index,
+                               from->start_time != AV_NOPTS_VALUE ? std::min(from->start_time, packet->pts) : packet->pts);
+            const int64_t start = startOf.value(packet->stream_index);
+            // Only the range [0, duration) of the source goes in.
+            if (toMicroseconds(packet->pts - start, from->time_base) >= piece->durationMicroseconds) {
+                av_packet_unref(packet.get());
+                continue;
+            }
+            const int64_t offset = av_rescale_q(piece->atMicroseconds, AVRational{1, 1000000}, to->time_base);
+            packet->pts = av_rescale_q(packet->pts - start, from->time_base, to->time_base) + offset;
+            packet->dts = av_rescale_q(packet->dts - start, from->time_base, to->time_base) + offset;
+            packet->duration = av_rescale_q(packet->duration, from->time_base, to->time_base);
+            int64_t &last = lastDts[size_t(piece->outputTrack)];
+            // Rounding at the seams must not make time run backwards.
+            if (last != AV_NOPTS_VALUE && packet->dts <= last) {
+                packet->dts = last + 1;
+                packet->pts = std::max(packet->pts, packet->dts);
+            }
+            last = packet->dts;
+            packet->stream_index = piece->outputTrack;
+            packet->pos = -1;
+            status = av_interleaved_write_frame(context, packet.get());
+            if (status < 0)
+                throw fail(status);
+        }
+    }
+    status = av_write_trailer(context);
+    // The muxer refuses an index larger than its room only after writing it over the start of
+    // the media data: this file is lost, the sources are not.
+    if (status == AVERROR(EINVAL) && indexRoom > 0) {
+        output.reset();
+        QFile::remove(outputPath);
+        return Written::indexDidNotFit;
+    }
+    if (status < 0)
+        throw fail(status);
+    status = avio_closep(&context->pb);
+    if (status < 0)
+        throw fail(status);
+    return Written::done;
+}
+
+// Writes the sources with the index in front, in one pass when their own indexes tell how
+// large the new one gets. `indexRoom` overrides that estimate; 0 always takes two passes.
+void writeSources(std::vector<Source> &sources, int trackCount, const QString &outputPath, qint64 indexRoom)
+{
+    const qint64 room = indexRoom < 0 ? indexRoomFor(sources) : indexRoom;
+    if (room > 0) {
+        if (copyPackets(sources, trackCount, outputPath, room) == Written::done)
+            return;
+        // Read from the start again.
+        for (Source &source : sources)
+            source.input = openInput(source.path);
+    }
+    copyPackets(sources, trackCount, outputPath, 0);
 }
 
 } // namespace
@@ -200,7 +431,7 @@ std::optional<MediaDevice> FfmpegMediaToolkit::defaultVideoInputDevice()
 
 MediaAsset FfmpegMediaToolkit::inspect(const QString &path)
 {
-    Ffmpeg::Input input = openInput(path);
+    Ffmpeg::Input input = openInput(path, Probe::whenNeeded);
     const QList<TrackSpan> spans = measureTracks(input.get());
     MediaAsset asset;
     asset.path = path;
@@ -249,29 +480,9 @@ bool FfmpegMediaToolkit::passthroughCompatible(const QString &path)
     return tracks > 0;
 }
 
-void FfmpegMediaToolkit::writeComposition(const Composition &composition, const QString &outputPath)
+void FfmpegMediaToolkit::writeComposition(const Composition &composition, const QString &outputPath, qint64 indexRoom)
 {
-    const auto unsupported = [](const QString &reason) {
-        return mediaError(MediaToolkitErrors::unsupported,
-                          QStringLiteral("The video can't be rewritten without re-encoding: {reason}"), reason);
-    };
-    const auto writeFailed = [&](int status) {
-        return mediaError(MediaToolkitErrors::writeFailed, QStringLiteral("The video couldn't be written: {reason}"),
-                          QStringLiteral("%1 (%2)").arg(Ffmpeg::errorText(status), QFileInfo(outputPath).fileName()));
-    };
-
     // Every source once, in the order its first piece plays.
-    struct Piece {
-        int outputTrack;
-        qint64 atMicroseconds;
-        qint64 durationMicroseconds;
-    };
-    struct Source {
-        QString path;
-        Ffmpeg::Input input;
-        QHash<int, Piece> pieces; // source stream → where it goes
-        qint64 firstAt = 0;
-    };
     std::vector<Source> sources;
     QHash<QString, size_t> sourceIndex;
     for (int t = 0; t < composition.tracks.size(); ++t) {
@@ -289,118 +500,27 @@ void FfmpegMediaToolkit::writeComposition(const Composition &composition, const 
         }
     }
     std::stable_sort(sources.begin(), sources.end(), [](const Source &a, const Source &b) { return a.firstAt < b.firstAt; });
+    writeSources(sources, int(composition.tracks.size()), outputPath, indexRoom);
+}
 
-    Ffmpeg::initialise();
-    AVFormatContext *context = nullptr;
-    const QByteArray outputName = QFile::encodeName(outputPath);
-    int status = avformat_alloc_output_context2(&context, nullptr, "mp4", outputName.constData());
-    if (status < 0 || !context)
-        throw writeFailed(status);
-    Ffmpeg::Output output(context);
-
-    // Each output track takes its format from its first piece; later pieces must match it,
-    // since nothing is re-encoded.
-    std::vector<const AVCodecParameters *> formats(composition.tracks.size(), nullptr);
-    for (int t = 0; t < composition.tracks.size(); ++t) {
-        AVStream *stream = avformat_new_stream(context, nullptr);
-        for (const Source &source : sources) {
-            for (auto piece = source.pieces.cbegin(); piece != source.pieces.cend(); ++piece) {
-                if (piece->outputTrack != t)
-                    continue;
-                const AVStream *from = source.input->streams[piece.key()];
-                const AVCodecParameters *format = from->codecpar;
-                if (avformat_query_codec(context->oformat, format->codec_id, FF_COMPLIANCE_NORMAL) != 1)
-                    throw unsupported(QStringLiteral("MP4 cannot carry %1").arg(QString::fromUtf8(avcodec_get_name(format->codec_id))));
-                if (!formats[t]) {
-                    formats[t] = format;
-                    avcodec_parameters_copy(stream->codecpar, format);
-                    stream->codecpar->codec_tag = 0;
-                    stream->time_base = from->time_base;
-                    if (const uint8_t *matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
-                        if (uint8_t *copy = av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)))
-                            memcpy(copy, matrix, 9 * sizeof(int32_t));
-                    }
-                } else if (format->codec_id != formats[t]->codec_id || format->width != formats[t]->width
-                           || format->height != formats[t]->height || format->sample_rate != formats[t]->sample_rate
-                           || format->ch_layout.nb_channels != formats[t]->ch_layout.nb_channels) {
-                    throw unsupported(QStringLiteral("the pieces of track %1 differ in format").arg(t + 1));
-                }
-            }
-        }
-        if (!formats[t])
-            throw unsupported(QStringLiteral("track %1 is empty").arg(t + 1));
-    }
-
-    status = avio_open(&context->pb, outputName.constData(), AVIO_FLAG_WRITE);
-    if (status < 0)
-        throw writeFailed(status);
-    const auto fail = [&](int code) {
-        output.reset();
-        QFile::remove(outputPath);
-        return writeFailed(code);
-    };
-    AVDictionary *options = nullptr;
-    // The index goes to the front so the video plays while it downloads.
-    av_dict_set(&options, "movflags", "+faststart", 0);
-    status = avformat_write_header(context, &options);
-    av_dict_free(&options);
-    if (status < 0)
-        throw fail(status);
-
-    std::vector<int64_t> lastDts(composition.tracks.size(), AV_NOPTS_VALUE);
-    Ffmpeg::Packet packet = Ffmpeg::makePacket();
-    for (Source &source : sources) {
-        AVFormatContext *input = source.input.get();
-        for (unsigned i = 0; i < input->nb_streams; ++i) {
-            if (!source.pieces.contains(int(i)))
-                input->streams[i]->discard = AVDISCARD_ALL;
-        }
-        QHash<int, int64_t> startOf; // first time of each source stream, in its time base
-        while (av_read_frame(input, packet.get()) >= 0) {
-            const auto piece = source.pieces.constFind(packet->stream_index);
-            if (piece == source.pieces.cend()) {
-                av_packet_unref(packet.get());
-                continue;
-            }
-            const AVStream *from = input->streams[packet->stream_index];
-            AVStream *to = context->streams[piece->outputTrack];
-            if (packet->pts == AV_NOPTS_VALUE)
-                packet->pts = packet->dts;
-            if (packet->dts == AV_NOPTS_VALUE)
-                packet->dts = packet->pts;
-            if (!startOf.contains(packet->stream_index))
-                startOf.insert(packet->stream_index,
-                               from->start_time != AV_NOPTS_VALUE ? std::min(from->start_time, packet->pts) : packet->pts);
-            const int64_t start = startOf.value(packet->stream_index);
-            // Only the range [0, duration) of the source goes in.
-            if (toMicroseconds(packet->pts - start, from->time_base) >= piece->durationMicroseconds) {
-                av_packet_unref(packet.get());
-                continue;
-            }
-            const int64_t offset = av_rescale_q(piece->atMicroseconds, AVRational{1, 1000000}, to->time_base);
-            packet->pts = av_rescale_q(packet->pts - start, from->time_base, to->time_base) + offset;
-            packet->dts = av_rescale_q(packet->dts - start, from->time_base, to->time_base) + offset;
-            packet->duration = av_rescale_q(packet->duration, from->time_base, to->time_base);
-            int64_t &last = lastDts[piece->outputTrack];
-            // Rounding at the seams must not make time run backwards.
-            if (last != AV_NOPTS_VALUE && packet->dts <= last) {
-                packet->dts = last + 1;
-                packet->pts = std::max(packet->pts, packet->dts);
-            }
-            last = packet->dts;
-            packet->stream_index = piece->outputTrack;
-            packet->pos = -1;
-            status = av_interleaved_write_frame(context, packet.get());
-            if (status < 0)
-                throw fail(status);
+void FfmpegMediaToolkit::writePassthrough(const QString &path, const QString &outputPath, qint64 indexRoom)
+{
+    std::vector<Source> sources;
+    sources.push_back(Source{path, openInput(path), {}, 0});
+    Source &source = sources.front();
+    // Pictures first, then sound; all of each.
+    int tracks = 0;
+    for (const AVMediaType type : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO}) {
+        for (unsigned i = 0; i < source.input->nb_streams; ++i) {
+            const AVStream *stream = source.input->streams[i];
+            if (isTrack(stream) && stream->codecpar->codec_type == type)
+                source.pieces.insert(int(i), Piece{tracks++, 0, std::numeric_limits<qint64>::max()});
         }
     }
-    status = av_write_trailer(context);
-    if (status < 0)
-        throw fail(status);
-    status = avio_closep(&context->pb);
-    if (status < 0)
-        throw fail(status);
+    if (tracks == 0)
+        throw mediaError(MediaToolkitErrors::cannotOpen, QStringLiteral("The file couldn't be opened as a video: {reason}"),
+                         QStringLiteral("no audio or video"));
+    writeSources(sources, tracks, outputPath, indexRoom);
 }
 
 QImage FfmpegMediaToolkit::decodeFirstFrame(const QString &path)
@@ -497,17 +617,7 @@ QCoro::Task<> FfmpegMediaToolkit::exportPassthrough(QString path, QString output
 {
     QFuture<Outcome<bool>> work = QtConcurrent::run([path, outputPath] {
         return attempt<bool>([&] {
-            const MediaAsset asset = inspect(path);
-            Composition composition;
-            for (const QList<MediaTrack> &tracks : {asset.videoTracks, asset.audioTracks}) {
-                for (const MediaTrack &track : tracks)
-                    composition.tracks.append(
-                        CompositionTrack{track.kind, {CompositionInsertion{path, track.index, asset.durationMicroseconds + 1, 0}}});
-            }
-            if (composition.tracks.isEmpty())
-                throw mediaError(MediaToolkitErrors::cannotOpen, QStringLiteral("The file couldn't be opened as a video: {reason}"),
-                                 QStringLiteral("no audio or video"));
-            writeComposition(composition, outputPath);
+            writePassthrough(path, outputPath);
             return true;
         });
     });

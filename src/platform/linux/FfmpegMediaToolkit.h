@@ -21,6 +21,10 @@ public:
     // The blocking halves, for worker threads (and benchmarks); they throw PlatformError.
     static MediaAsset inspect(const QString &path);
     static bool passthroughCompatible(const QString &path);
-    static void writeComposition(const Composition &composition, const QString &outputPath);
+    // Both write the index at the front of the file. `indexRoom` is the space kept for it
+    // there: by default estimated from the sources' own indexes; 0 moves the index to the
+    // front in a second pass over the finished file, as also happens when it outgrows its room.
+    static void writeComposition(const Composition &composition, const QString &outputPath, qint64 indexRoom = -1);
+    static void writePassthrough(const QString &path, const QString &outputPath, qint64 indexRoom = -1);
     static QImage decodeFirstFrame(const QString &path);
 };
